@@ -1,0 +1,20 @@
+#include "shell/InstanceLock.h"
+#include "shell/Prompts.h"
+#include "shell/SettingsStore.h"
+#include "shell/Shell.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    morvane::configureApplication();
+
+    morvane::SettingsStore settings;
+    morvane::QtPrompts prompts;
+    morvane::InstanceLock instanceLock;
+    morvane::Shell shell(settings, prompts, instanceLock);
+    if (!shell.startUp()) {
+        return 0;
+    }
+    return QApplication::exec();
+}

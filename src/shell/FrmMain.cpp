@@ -1,0 +1,263 @@
+#include "FrmMain.h"
+
+#include "Fonts.h"
+#include "SettingsStore.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace morvane {
+
+namespace {
+
+const QColor kSkinBlue(0, 162, 232);
+const QColor kFrameTeal(0, 128, 128);
+const QColor kFrameTitleGreen(0, 192, 0);
+const QColor kOptionGreen(0, 255, 0);
+const QColor kPaleGreen(192, 255, 192);
+const QColor kTitleYellow(255, 255, 192);
+
+// Contact number shown by the contact link.
+const QString kContactNumber = QStringLiteral("800012345");
+
+void setTextColour(QWidget* widget, const QColor& colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(QPalette::Text, colour);
+    palette.setColor(QPalette::ButtonText, colour);
+    widget->setPalette(palette);
+}
+
+void setBackground(QWidget* widget, const QColor& colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+// Option buttons and check boxes of the capture settings frame share one look.
+template <typename Button> Button* frameButton(const QString& caption, QWidget* parent) {
+    auto* button = new Button(caption, parent);
+    setBackground(button, kFrameTeal);
+    // Buttons fill their background from the Button role.
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::Button, kFrameTeal);
+    button->setPalette(palette);
+    setTextColour(button, kOptionGreen);
+    return button;
+}
+
+QLabel* label(const QString& caption, QWidget* parent) {
+    auto* result = new QLabel(caption, parent);
+    result->setAttribute(Qt::WA_TranslucentBackground);
+    return result;
+}
+
+QLabel* hiddenImage(QWidget* parent) {
+    auto* image = new QLabel(parent);
+    image->hide();
+    return image;
+}
+
+} // namespace
+
+FrmMain::FrmMain(SettingsStore& settings, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), settings_(settings) {
+    setWindowTitle(QStringLiteral("Morvane"));
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        tpp_ = twipsPerPixelForDpi(screen->logicalDotsPerInchX(), screen->logicalDotsPerInchY());
+    }
+    setFixedSize(twipsToPixels(kClientWidthTwips, tpp_.x),
+                 twipsToPixels(kClientHeightTwips, tpp_.y));
+    setBackground(this, kSkinBlue);
+    buildControls();
+}
+
+void FrmMain::place(QWidget* control, int left, int top, int width, int height) {
+    QRect inPixels = twipsRectToPixels(left, top, width, height, tpp_);
+    // Label heights were measured for a bitmap face whose underline sits inside a 12-pixel
+    // cell; the stand-in face is taller, so a label grows to its line height rather than
+    // cut off its underline. Labels are transparent, so nothing else changes.
+    if (const auto* text = qobject_cast<QLabel*>(control); text && !text->text().isEmpty()) {
+        inPixels.setHeight(std::max(inPixels.height(), text->fontMetrics().lineSpacing()));
+    }
+    control->setGeometry(inPixels);
+}
+
+void FrmMain::placeWithNaturalHeight(QWidget* control, int left, int top, int width) {
+    const QRect inPixels = twipsRectToPixels(left, top, width, 0, tpp_);
+    control->setGeometry(inPixels.x(), inPixels.y(), inPixels.width(),
+                         control->sizeHint().height());
+}
+
+void FrmMain::buildControls() {
+    // Created bottom to top: the transparent title strip lies under the icon, the title
+    // and the caption buttons.
+    Label3 = label(QStringLiteral(" "), this);
+    place(Label3, 0, 0, 6135, 420);
+
+    Image1 = new QLabel(this);
+    Image1->setScaledContents(true);
+    place(Image1, 120, 50, 360, 360);
+
+    Label4 = label(QStringLiteral("Morvane"), this);
+    Label4->setFont(uiFont(10.5, true));
+    setTextColour(Label4, kTitleYellow);
+    place(Label4, 600, 100, 1350, 210);
+
+    Ige_min = new QLabel(this);
+    place(Ige_min, 6600, 0, 270, 270);
+    Ige_exit = new QLabel(this);
+    place(Ige_exit, 6960, 0, 270, 270);
+
+    Image8 = hiddenImage(this);
+    place(Image8, 5400, 1320, 270, 270);
+    Image7 = hiddenImage(this);
+    place(Image7, 5700, 1320, 270, 270);
+    Image10 = hiddenImage(this);
+    place(Image10, 5400, 1560, 270, 270);
+    Image9 = hiddenImage(this);
+    place(Image9, 5700, 1560, 270, 270);
+
+    Label1 = label(QStringLiteral("设置保存组合键"), this);
+    setTextColour(Label1, kPaleGreen);
+    place(Label1, 120, 600, 1260, 180);
+
+    Combo1 = new QComboBox(this);
+    Label2 = label(QStringLiteral("+"), this);
+    Label2->setFont(uiFont(12, true));
+    place(Label2, 2520, 555, 135, 240);
+    Combo2 = new QComboBox(this);
+    for (QComboBox* combo : {Combo1, Combo2}) {
+        combo->setEditable(true);
+        // Typed text stays exactly as typed: no completion from the list, and Enter
+        // does not add the text to the list.
+        combo->setCompleter(nullptr);
+        combo->setInsertPolicy(QComboBox::NoInsert);
+    }
+    placeWithNaturalHeight(Combo1, 1440, 555, 1035);
+    placeWithNaturalHeight(Combo2, 2760, 555, 1005);
+
+    Cmd_Yes = new QPushButton(QStringLiteral("确定"), this);
+    place(Cmd_Yes, 3840, 555, 975, 300);
+
+    Label7 = label(kContactNumber, this);
+    Label7->setFont(uiFont(10.5, true, true));
+    setTextColour(Label7, kPaleGreen);
+    place(Label7, 5520, 600, 1440, 210);
+
+    Frame1 = new QGroupBox(QStringLiteral("抓图设置"), this);
+    setBackground(Frame1, kFrameTeal);
+    setTextColour(Frame1, kFrameTitleGreen);
+    place(Frame1, 120, 960, 7065, 1665);
+
+    Opt_Part = frameButton<QRadioButton>(QStringLiteral("控件抓图"), Frame1);
+    place(Opt_Part, 360, 240, 1455, 375);
+    Opt_Frame = frameButton<QRadioButton>(QStringLiteral("容器抓图"), Frame1);
+    place(Opt_Frame, 2160, 240, 1455, 375);
+    Opt_Pro = frameButton<QRadioButton>(QStringLiteral("窗体抓图"), Frame1);
+    place(Opt_Pro, 3720, 240, 1455, 375);
+    Opt_All = frameButton<QRadioButton>(QStringLiteral("全屏抓图"), Frame1);
+    place(Opt_All, 5640, 240, 1095, 375);
+    Opt_Web = frameButton<QRadioButton>(QStringLiteral("网页抓图"), Frame1);
+    place(Opt_Web, 360, 720, 1095, 375);
+    Chk_Cursor = frameButton<QCheckBox>(QStringLiteral("鼠标指针"), Frame1);
+    place(Chk_Cursor, 2280, 720, 1095, 255);
+    Chk_Time = frameButton<QCheckBox>(QStringLiteral("定时抓图"), Frame1);
+    place(Chk_Time, 3840, 720, 1095, 255);
+
+    Label6 = label(QStringLiteral("图片裁剪"), Frame1);
+    Label6->setFont(uiFont(9, false, true));
+    setTextColour(Label6, kOptionGreen);
+    place(Label6, 5880, 720, 720, 180);
+
+    Label5 = label(QStringLiteral("保存路径"), Frame1);
+    setTextColour(Label5, kOptionGreen);
+    place(Label5, 120, 1200, 720, 180);
+
+    Txt_App = new QLineEdit(Frame1);
+    place(Txt_App, 960, 1200, 4035, 270);
+    Cmd_App = new QPushButton(QStringLiteral("..."), Frame1);
+    place(Cmd_App, 5040, 1200, 430, 275);
+    Cmd_Ok = new QPushButton(QStringLiteral("确定"), Frame1);
+    place(Cmd_Ok, 5640, 1200, 1065, 300);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(0);
+
+    // Work surface of the screen grabber; it lies below the visible client area.
+    Picture1 = new QLabel(this);
+    place(Picture1, 3360, 3480, 1815, 1455);
+
+    connect(Cmd_Yes, &QPushButton::clicked, this, &FrmMain::Cmd_Yes_Click);
+    connect(Cmd_Ok, &QPushButton::clicked, this, &FrmMain::Cmd_Ok_Click);
+    connect(Cmd_App, &QPushButton::clicked, this, &FrmMain::Cmd_App_Click);
+}
+
+void FrmMain::loadSettings() {
+    Combo1->addItems({QStringLiteral("Ctrl"), QStringLiteral("Alt"), QStringLiteral("Shift")});
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+        Combo2->addItem(QString(QLatin1Char(letter)));
+    }
+    Combo1->setEditText(settings_.read(settings_keys::kModifier, QStringLiteral("Ctrl")));
+    Combo2->setEditText(settings_.read(settings_keys::kKey, QStringLiteral("S")));
+    Txt_App->setText(
+        settings_.read(settings_keys::kSavePath, QCoreApplication::applicationDirPath()));
+    Opt_All->setChecked(true);
+    Chk_Time->setChecked(false);
+}
+
+void FrmMain::centreOnScreen() {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(), size());
+        frame.moveCenter(screen->geometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void FrmMain::Cmd_Yes_Click() {
+    settings_.write(settings_keys::kModifier, Combo1->currentText());
+    settings_.write(settings_keys::kKey, Combo2->currentText());
+    emit hotkeyApplied();
+    show();
+}
+
+void FrmMain::Cmd_Ok_Click() {
+    settings_.write(settings_keys::kSavePath, Txt_App->text());
+}
+
+void FrmMain::Cmd_App_Click() {
+    emit folderPickerRequested();
+}
+
+void FrmMain::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // A minimised window is hidden; the notification-area icon brings it back.
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized)) {
+        QTimer::singleShot(0, this, [this] {
+            if (windowState() & Qt::WindowMinimized) {
+                hide();
+            }
+        });
+    }
+}
+
+void FrmMain::closeEvent(QCloseEvent* event) {
+    // Closing the main window always unloads it; it is never refused.
+    event->accept();
+    emit unloadRequested();
+}
+
+} // namespace morvane

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "Twips.h"
+
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+
+namespace morvane {
+
+class SettingsStore;
+
+// The main window: a borderless settings panel, and the holder of the user's choices.
+// Other parts of the program read its controls at the moment they need them (the save
+// folder is Txt_App's text, the capture mode the chosen option button), so the controls
+// keep the names the rest of the program knows them by.
+class FrmMain : public QWidget {
+    Q_OBJECT
+
+public:
+    // Client area in twips.
+    static constexpr int kClientWidthTwips = 7320;
+    static constexpr int kClientHeightTwips = 2760;
+
+    explicit FrmMain(SettingsStore& settings, QWidget* parent = nullptr);
+
+    // Fills the lists and restores the stored choices; the start-up steps that concern
+    // the window's own controls.
+    void loadSettings();
+
+    // Centres the window on the primary screen; done before it is first shown.
+    void centreOnScreen();
+
+    TwipsPerPixel twipsPerPixel() const { return tpp_; }
+
+    // Stores both hotkey texts, always, and applies them.
+    void Cmd_Yes_Click();
+    // Stores the save folder, and nothing else.
+    void Cmd_Ok_Click();
+    // Opens the save-folder picker.
+    void Cmd_App_Click();
+
+    QLabel* Label3;
+    QLabel* Image1;
+    QLabel* Label4;
+    QLabel* Ige_min;
+    QLabel* Ige_exit;
+    QLabel* Image7;
+    QLabel* Image8;
+    QLabel* Image9;
+    QLabel* Image10;
+    QLabel* Label1;
+    QComboBox* Combo1;
+    QLabel* Label2;
+    QComboBox* Combo2;
+    QPushButton* Cmd_Yes;
+    QLabel* Label7;
+    QGroupBox* Frame1;
+    QRadioButton* Opt_Part;
+    QRadioButton* Opt_Frame;
+    QRadioButton* Opt_Pro;
+    QRadioButton* Opt_All;
+    QRadioButton* Opt_Web;
+    QCheckBox* Chk_Cursor;
+    QCheckBox* Chk_Time;
+    QLabel* Label6;
+    QLabel* Label5;
+    QLineEdit* Txt_App;
+    QPushButton* Cmd_App;
+    QPushButton* Cmd_Ok;
+    QTimer* Timer1;
+    QLabel* Picture1;
+
+    // Ends the hotkey wait; set once, at shutdown.
+    bool StopWait = false;
+
+signals:
+    // The stored hotkey texts changed (Cmd_Yes): register the combination again.
+    void hotkeyApplied();
+    // The save-folder picker was asked for (Cmd_App).
+    void folderPickerRequested();
+    // The window is being unloaded (closed by the user or the window manager).
+    void unloadRequested();
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void place(QWidget* control, int left, int top, int width, int height);
+    void placeWithNaturalHeight(QWidget* control, int left, int top, int width);
+
+    SettingsStore& settings_;
+    TwipsPerPixel tpp_;
+};
+
+} // namespace morvane

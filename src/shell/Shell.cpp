@@ -1,0 +1,87 @@
+#include "Shell.h"
+
+#include "Fonts.h"
+#include "FrmMain.h"
+#include "InstanceLock.h"
+#include "Prompts.h"
+
+#include <QApplication>
+#include <QStyleFactory>
+
+namespace morvane {
+
+void configureApplication() {
+    QApplication::setApplicationName(QStringLiteral("Morvane"));
+    QApplication::setOrganizationName(QStringLiteral("Morvane"));
+    // The window draws its own colours; Fusion honours them the same on every desktop.
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setFont(uiFont(9));
+    // The program lives on while its main window is hidden; only shutdown ends it.
+    QApplication::setQuitOnLastWindowClosed(false);
+}
+
+Shell::Shell(SettingsStore& settings, Prompts& prompts, InstanceLock& instanceLock)
+    : settings_(settings), prompts_(prompts), instanceLock_(instanceLock) {}
+
+Shell::~Shell() = default;
+
+bool Shell::startUp() {
+    if (!instanceLock_.acquire()) {
+        prompts_.message(QStringLiteral("程序已运行"));
+        shutDown();
+        return false;
+    }
+
+    main_ = std::make_unique<FrmMain>(settings_);
+    connect(main_.get(), &FrmMain::unloadRequested, this, &Shell::shutDown);
+    connect(main_.get(), &FrmMain::hotkeyApplied, this, &Shell::registerHotkey);
+    connect(main_.get(), &FrmMain::folderPickerRequested, this, &Shell::showFolderPicker);
+
+    main_->loadSettings();
+    installTrayIcon();
+    registerHotkey();
+    main_->centreOnScreen();
+    main_->show();
+    return true;
+}
+
+void Shell::shutDown() {
+    if (shutDown_) {
+        return;
+    }
+    shutDown_ = true;
+
+    unloadFolderPicker();
+    unloadTrayMenu();
+    unloadBrowser();
+    unloadCropContainer();
+    if (main_) {
+        main_->StopWait = true;
+    }
+    releaseHotkey();
+    removeTrayIcon();
+    if (main_) {
+        main_->hide();
+    }
+    QCoreApplication::exit(0);
+}
+
+void Shell::installTrayIcon() {}
+
+void Shell::registerHotkey() {}
+
+void Shell::releaseHotkey() {}
+
+void Shell::removeTrayIcon() {}
+
+void Shell::showFolderPicker() {}
+
+void Shell::unloadFolderPicker() {}
+
+void Shell::unloadTrayMenu() {}
+
+void Shell::unloadBrowser() {}
+
+void Shell::unloadCropContainer() {}
+
+} // namespace morvane

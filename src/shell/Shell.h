@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QObject>
+#include <memory>
+
+namespace morvane {
+
+// Application-wide settings shared by the program and its desktop tests: names, style,
+// font, and a life that does not end when the last window hides.
+void configureApplication();
+
+class FrmMain;
+class InstanceLock;
+class Prompts;
+class SettingsStore;
+
+// The program's life: start-up in its fixed order, and the shutdown that every way of
+// closing the main window leads to.
+class Shell : public QObject {
+    Q_OBJECT
+
+public:
+    Shell(SettingsStore& settings, Prompts& prompts, InstanceLock& instanceLock);
+    ~Shell() override;
+
+    // Runs the start-up steps up to showing the main window. False when another
+    // instance already runs: the user has been told, and nothing else was done.
+    bool startUp();
+
+    // Unloads the windows in order, ends the hotkey wait and releases the hotkey, then
+    // asks the event loop to end with status 0. Safe to call more than once.
+    void shutDown();
+
+    FrmMain* mainWindow() const { return main_.get(); }
+    bool isShutDown() const { return shutDown_; }
+
+private:
+    // Places where the program's other windows and desktop services attach. Each does
+    // nothing until the part it stands for is built.
+    void installTrayIcon();
+    void registerHotkey();
+    void releaseHotkey();
+    void removeTrayIcon();
+    void showFolderPicker();
+    void unloadFolderPicker();
+    void unloadTrayMenu();
+    void unloadBrowser();
+    void unloadCropContainer();
+
+    SettingsStore& settings_;
+    Prompts& prompts_;
+    InstanceLock& instanceLock_;
+    std::unique_ptr<FrmMain> main_;
+    bool shutDown_ = false;
+};
+
+} // namespace morvane
