@@ -244,11 +244,17 @@ void FrmMain::Cmd_App_Click() {
 
 void FrmMain::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    // A minimised window is hidden; the notification-area icon brings it back.
+    // A minimised window is hidden; the notification-area icon brings it back. The hide
+    // waits for the event to finish. The native window goes with it: the window manager
+    // keeps answering the minimise for a while, and a late answer to the old window
+    // would otherwise minimise it again right after it is restored. A fresh native window,
+    // made when it is next shown, comes back normal.
     if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized)) {
         QTimer::singleShot(0, this, [this] {
             if (windowState() & Qt::WindowMinimized) {
                 hide();
+                destroy();
+                setWindowState(windowState() & ~Qt::WindowMinimized);
             }
         });
     }

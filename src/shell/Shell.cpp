@@ -20,8 +20,14 @@ void configureApplication() {
     QApplication::setQuitOnLastWindowClosed(false);
 }
 
-Shell::Shell(SettingsStore& settings, Prompts& prompts, InstanceLock& instanceLock)
-    : settings_(settings), prompts_(prompts), instanceLock_(instanceLock) {}
+Shell::Shell(SettingsStore& settings, Prompts& prompts, InstanceLock& instanceLock,
+             std::function<void()> endProgram)
+    : settings_(settings), prompts_(prompts), instanceLock_(instanceLock),
+      endProgram_(std::move(endProgram)) {
+    if (!endProgram_) {
+        endProgram_ = [] { QCoreApplication::exit(0); };
+    }
+}
 
 Shell::~Shell() = default;
 
@@ -63,7 +69,7 @@ void Shell::shutDown() {
     if (main_) {
         main_->hide();
     }
-    QCoreApplication::exit(0);
+    endProgram_();
 }
 
 void Shell::installTrayIcon() {}

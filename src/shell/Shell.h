@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
 #include <memory>
 
 namespace morvane {
@@ -20,7 +21,10 @@ class Shell : public QObject {
     Q_OBJECT
 
 public:
-    Shell(SettingsStore& settings, Prompts& prompts, InstanceLock& instanceLock);
+    // endProgram ends the event loop with status 0; tests that run many shells in one
+    // process pass their own.
+    Shell(SettingsStore& settings, Prompts& prompts, InstanceLock& instanceLock,
+          std::function<void()> endProgram = {});
     ~Shell() override;
 
     // Runs the start-up steps up to showing the main window. False when another
@@ -50,6 +54,7 @@ private:
     SettingsStore& settings_;
     Prompts& prompts_;
     InstanceLock& instanceLock_;
+    std::function<void()> endProgram_;
     std::unique_ptr<FrmMain> main_;
     bool shutDown_ = false;
 };

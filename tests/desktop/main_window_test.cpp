@@ -1,0 +1,245 @@
+#include "shell/FrmMain.h"
+#include "shell/InstanceLock.h"
+#include "shell/Prompts.h"
+#include "shell/SettingsStore.h"
+#include "shell/Shell.h"
+#include "support/RecordingPrompts.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace morvane;
+
+namespace {
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList items(const QComboBox* combo) {
+    QStringList result;
+    for (int i = 0; i < combo->count(); ++i) {
+        result << combo->itemText(i);
+    }
+    return result;
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void writeSettings(const QByteArray& bytes) {
+        QFile file(settingsPath);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
+    FrmMain& start() {
+        EXPECT_TRUE(shell.startUp());
+        FrmMain* window = shell.mainWindow();
+        EXPECT_NE(window, nullptr);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window));
+        return *window;
+    }
+
+    QTemporaryDir dir;
+    QString settingsPath = dir.filePath(QStringLiteral("Morvane.conf"));
+    QString lockPath = dir.filePath(QStringLiteral("morvane.lock"));
+    SettingsStore settings{settingsPath};
+    test::RecordingPrompts prompts;
+    InstanceLock lock{lockPath};
+    int endings = 0;
+    Shell shell{settings, prompts, lock, [this] { ++endings; }};
+};
+
+} // namespace
+
+TEST_F(MainWindowTest, FirstStartShowsDefaultsAndWritesNothing) {
+    FrmMain& w = start();
+    EXPECT_EQ(w.Combo1->currentText(), QStringLiteral("Ctrl"));
+    EXPECT_EQ(w.Combo2->currentText(), QStringLiteral("S"));
+    EXPECT_EQ(w.Txt_App->text(), QCoreApplication::applicationDirPath());
+    EXPECT_TRUE(w.Opt_All->isChecked());
+    for (QRadioButton* other : {w.Opt_Part, w.Opt_Frame, w.Opt_Pro, w.Opt_Web}) {
+        EXPECT_FALSE(other->isChecked()) << other->text().toStdString();
+    }
+    EXPECT_FALSE(w.Chk_Time->isChecked());
+    EXPECT_FALSE(w.Timer1->isActive());
+    EXPECT_TRUE(prompts.messages.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(settingsPath));
+}
+
+TEST_F(MainWindowTest, ListsHoldExactlyTheModifiersAndLettersAndAcceptTypedText) {
+    FrmMain& w = start();
+    EXPECT_EQ(items(w.Combo1), QStringList({QStringLiteral("Ctrl"), QStringLiteral("Alt"),
+                                            QStringLiteral("Shift")}));
+    QStringList letters;
+    for (char c = 'A'; c <= 'Z'; ++c) {
+        letters << QString(QLatin1Char(c));
+    }
+    EXPECT_EQ(items(w.Combo2), letters);
+
+    // Typed text stays as typed: no completion to "Ctrl", nothing added to the list.
+    w.Combo1->lineEdit()->clear();
+    QTest::keyClicks(w.Combo1->lineEdit(), QStringLiteral("ctrl"));
+    QTest::keyClick(w.Combo1->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(w.Combo1->currentText(), QStringLiteral("ctrl"));
+    EXPECT_EQ(w.Combo1->count(), 3);
+    w.Combo2->lineEdit()->clear();
+    QTest::keyClicks(w.Combo2->lineEdit(), QStringLiteral("F5"));
+    EXPECT_EQ(w.Combo2->currentText(), QStringLiteral("F5"));
+}
+
+TEST_F(MainWindowTest, StoredOddValuesAreShownExactly) {
+    SettingsStore(settingsPath).write(QStringLiteral("key1"), QStringLiteral("ctrl"));
+    SettingsStore(settingsPath).write(QStringLiteral("key2"), QStringLiteral(" s "));
+    SettingsStore(settingsPath).write(QStringLiteral("savepath"), QStringLiteral(" /tmp/x "));
+    FrmMain& w = start();
+    EXPECT_EQ(w.Combo1->currentText(), QStringLiteral("ctrl"));
+    EXPECT_EQ(w.Combo2->currentText(), QStringLiteral(" s "));
+    EXPECT_EQ(w.Txt_App->text(), QStringLiteral(" /tmp/x "));
+
+    SettingsStore(settingsPath)
+        .write(QStringLiteral("savepath"), QStringLiteral("/home/me/截图=甲;乙#丙"));
+    // A fresh window reads the same store.
+    FrmMain second(settings);
+    second.loadSettings();
+    EXPECT_EQ(second.Txt_App->text(), QStringLiteral("/home/me/截图=甲;乙#丙"));
+}
+
+TEST_F(MainWindowTest, GarbageSettingsFileGivesDefaultsAndIsNotRewritten) {
+    const QByteArray garbage("\xff\xfe[config\nkey1==\n\x01 junk", 21);
+    writeSettings(garbage);
+    FrmMain& w = start();
+    EXPECT_EQ(w.Combo1->currentText(), QStringLiteral("Ctrl"));
+    EXPECT_EQ(w.Combo2->currentText(), QStringLiteral("S"));
+    shell.shutDown();
+    EXPECT_EQ(contents(settingsPath), garbage);
+}
+
+TEST_F(MainWindowTest, OkButtonsEachWriteOnlyTheirOwnKeys) {
+    writeSettings("[config]\nkey1=ctrl\n");
+    FrmMain& w = start();
+
+    w.Txt_App->setText(QStringLiteral(" /srv/截图 "));
+    QTest::mouseClick(w.Cmd_Ok, Qt::LeftButton);
+    SettingsStore reread(settingsPath);
+    EXPECT_EQ(reread.read(QStringLiteral("savepath"), {}), QStringLiteral(" /srv/截图 "));
+    EXPECT_EQ(reread.read(QStringLiteral("key1"), {}), QStringLiteral("ctrl"));
+    EXPECT_EQ(reread.read(QStringLiteral("key2"), QStringLiteral("absent")),
+              QStringLiteral("absent"));
+
+    // Unchanged texts are written all the same.
+    QTest::mouseClick(w.Cmd_Yes, Qt::LeftButton);
+    EXPECT_EQ(reread.read(QStringLiteral("key1"), {}), QStringLiteral("ctrl"));
+    EXPECT_EQ(reread.read(QStringLiteral("key2"), QStringLiteral("absent")), QStringLiteral("S"));
+    EXPECT_TRUE(w.isVisible());
+}
+
+TEST_F(MainWindowTest, SecondInstanceIsToldOnceAndDoesNothingElse) {
+    InstanceLock running(lockPath);
+    ASSERT_TRUE(running.acquire());
+    EXPECT_FALSE(shell.startUp());
+    EXPECT_EQ(prompts.messages, QStringList({QStringLiteral("程序已运行")}));
+    EXPECT_EQ(shell.mainWindow(), nullptr);
+    EXPECT_TRUE(shell.isShutDown());
+    EXPECT_EQ(endings, 1);
+    EXPECT_FALSE(QFileInfo::exists(settingsPath));
+}
+
+TEST_F(MainWindowTest, ControlsSitWhereTheTwipsLayoutPutsThemAt96Dpi) {
+    FrmMain& w = start();
+    ASSERT_DOUBLE_EQ(w.twipsPerPixel().x, 15.0) << "the private X server runs at 96 DPI";
+    EXPECT_EQ(w.size(), QSize(488, 184));
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    EXPECT_EQ(w.pos(), QPoint((screen.width() - 488) / 2, (screen.height() - 184) / 2));
+    EXPECT_EQ(w.Ige_exit->geometry(), QRect(464, 0, 18, 18));
+    EXPECT_EQ(w.Ige_min->geometry(), QRect(440, 0, 18, 18));
+    EXPECT_EQ(w.Cmd_Yes->geometry(), QRect(256, 37, 65, 20));
+    EXPECT_EQ(w.Frame1->geometry(), QRect(8, 64, 471, 111));
+    // Inside the frame, places are relative to the frame.
+    EXPECT_EQ(w.Cmd_Ok->parentWidget(), w.Frame1);
+    EXPECT_EQ(w.Cmd_Ok->geometry(), QRect(376, 80, 71, 20));
+    EXPECT_EQ(w.Cmd_App->geometry(), QRect(336, 80, 29, 18));
+    EXPECT_EQ(w.Opt_Web->geometry(), QRect(24, 48, 73, 25));
+    EXPECT_EQ(w.Txt_App->geometry(), QRect(64, 80, 269, 18));
+    EXPECT_EQ(w.Combo1->geometry().topLeft(), QPoint(96, 37));
+    EXPECT_EQ(w.Combo1->width(), 69);
+    // The grabber's work surface lies wholly below the visible client area.
+    EXPECT_GE(w.Picture1->geometry().top(), w.height());
+    for (QLabel* hidden : {w.Image7, w.Image8, w.Image9, w.Image10}) {
+        EXPECT_FALSE(hidden->isVisible());
+    }
+}
+
+TEST_F(MainWindowTest, CaptionsAndLinkLooks) {
+    FrmMain& w = start();
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Morvane"));
+    EXPECT_TRUE(w.windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(w.Label1->text(), QStringLiteral("设置保存组合键"));
+    EXPECT_EQ(w.Frame1->title(), QStringLiteral("抓图设置"));
+    EXPECT_EQ(w.Label6->text(), QStringLiteral("图片裁剪"));
+    EXPECT_EQ(w.Label5->text(), QStringLiteral("保存路径"));
+    EXPECT_EQ(w.Cmd_App->text(), QStringLiteral("..."));
+    EXPECT_TRUE(w.Label6->font().underline());
+    EXPECT_TRUE(w.Label7->font().underline() && w.Label7->font().bold());
+    EXPECT_DOUBLE_EQ(w.Label4->font().pointSizeF(), 10.5);
+    EXPECT_DOUBLE_EQ(w.Label2->font().pointSizeF(), 12.0);
+    EXPECT_EQ(w.Label4->palette().color(QPalette::WindowText), QColor(255, 255, 192));
+    EXPECT_EQ(w.Opt_Part->palette().color(QPalette::WindowText), QColor(0, 255, 0));
+    // The stand-in face keeps every label's text, underline included, inside the label.
+    for (QLabel* text : {w.Label1, w.Label4, w.Label5, w.Label6, w.Label7}) {
+        EXPECT_GE(text->height(), text->fontMetrics().lineSpacing()) << text->text().toStdString();
+    }
+}
+
+TEST_F(MainWindowTest, MinimisingHidesAndClosingShutsDown) {
+    FrmMain& w = start();
+    w.showMinimized();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.isHidden(); }, 5000));
+    EXPECT_FALSE(shell.isShutDown());
+
+    // Restored at once, while the window manager may still be answering the minimise.
+    w.showNormal();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    QTest::qWait(300);
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_FALSE(w.windowState() & Qt::WindowMinimized);
+    w.close();
+    EXPECT_TRUE(shell.isShutDown());
+    EXPECT_EQ(endings, 1);
+    EXPECT_TRUE(w.StopWait);
+    EXPECT_TRUE(w.isHidden());
+    EXPECT_FALSE(QFileInfo::exists(settingsPath));
+}
+
+TEST(QtPromptsTest, MessageIsAModalMorvaneBoxWithOneOkButton) {
+    QString title, text;
+    int buttons = -1;
+    QTimer::singleShot(50, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        title = box->windowTitle();
+        text = box->text();
+        buttons = static_cast<int>(box->buttons().size());
+        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    });
+    QtPrompts prompts;
+    prompts.message(QStringLiteral("程序已运行"));
+    EXPECT_EQ(title, QStringLiteral("Morvane"));
+    EXPECT_EQ(text, QStringLiteral("程序已运行"));
+    EXPECT_EQ(buttons, 1);
+}

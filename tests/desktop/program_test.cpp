@@ -1,0 +1,101 @@
+// The program as a user meets it: started as its own process on the private desktop,
+// driven with xdotool, its settings file read back from disk.
+#include "support/Desktop.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+#include <gtest/gtest.h>
+
+using namespace morvane::test;
+
+namespace {
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Closes a window the way the user does with Alt+F4 (the window manager asks it to close).
+void closeWithAltF4(const QString& window) {
+    runTool(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"),
+                                        window, QStringLiteral("key"), QStringLiteral("alt+F4")});
+}
+
+} // namespace
+
+TEST(Program, SecondInstanceShowsOneBoxThenExitsAndTheFirstKeepsRunning) {
+    Homes homes;
+    ProgramRun first(homes.config(), homes.runtime());
+    const auto mainWindow = first.waitForMainWindow();
+    ASSERT_TRUE(mainWindow) << "the first instance never showed its window";
+
+    ProgramRun second(homes.config(), homes.runtime());
+    const auto box = waitForWindow(second.pid(), QStringLiteral("^Morvane$"));
+    ASSERT_TRUE(box) << "the second instance showed no message";
+    EXPECT_NE(windowGeometry(*box).size(), QSize(488, 184)) << "it showed a main window instead";
+    // Exactly one box: nothing else of the second instance is on the screen.
+    EXPECT_EQ(visibleWindows(second.pid(), QStringLiteral(".*")).size(), 1);
+
+    runTool(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"),
+                                        *box, QStringLiteral("key"), QStringLiteral("Return")});
+    EXPECT_EQ(second.waitForExit(), 0);
+    EXPECT_TRUE(first.isRunning());
+    // xdotool can miss windows while another one is being destroyed: ask until it settles.
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return visibleWindows(first.pid(), QStringLiteral("^Morvane$")) ==
+                   QStringList{*mainWindow};
+        },
+        5000));
+    EXPECT_FALSE(QFileInfo::exists(homes.settingsFile()));
+}
+
+TEST(Program, KilledInstanceDoesNotBlockTheNextStart) {
+    Homes homes;
+    {
+        ProgramRun crashed(homes.config(), homes.runtime());
+        ASSERT_TRUE(crashed.waitForMainWindow());
+        crashed.killHard();
+    }
+    ProgramRun next(homes.config(), homes.runtime());
+    EXPECT_TRUE(next.waitForMainWindow()) << "a lock left by a killed instance blocked the start";
+}
+
+TEST(Program, OkClickedOnScreenWritesBothKeysAndClosingEndsWithStatusZero) {
+    Homes homes;
+    ProgramRun program(homes.config(), homes.runtime());
+    const auto window = program.waitForMainWindow();
+    ASSERT_TRUE(window);
+    EXPECT_FALSE(QFileInfo::exists(homes.settingsFile())) << "start-up wrote settings";
+
+    // Cmd_Yes lies at (256, 37), 65 x 20 pixels, in the window at 96 DPI.
+    const QRect where = windowGeometry(*window);
+    clickAt(where.topLeft() + QPoint(256 + 32, 37 + 10));
+    ASSERT_TRUE(waitUntil([&] { return contents(homes.settingsFile()).contains("key2=S"); }, 5000));
+    const QByteArray stored = contents(homes.settingsFile());
+    EXPECT_TRUE(stored.contains("[config]\n")) << stored.toStdString();
+    EXPECT_TRUE(stored.contains("key1=Ctrl\n")) << stored.toStdString();
+    EXPECT_FALSE(stored.contains("savepath")) << stored.toStdString();
+
+    closeWithAltF4(*window);
+    EXPECT_EQ(program.waitForExit(), 0);
+    EXPECT_EQ(contents(homes.settingsFile()), stored) << "shutdown wrote settings";
+}
+
+TEST(Program, GarbageSettingsFileStartsWithDefaultsAndIsLeftAlone) {
+    Homes homes;
+    QDir().mkpath(QFileInfo(homes.settingsFile()).path());
+    const QByteArray garbage("\x89PNG\r\n\x1a\n not settings = [ ;", 28);
+    {
+        QFile file(homes.settingsFile());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(garbage);
+    }
+    ProgramRun program(homes.config(), homes.runtime());
+    const auto window = program.waitForMainWindow();
+    ASSERT_TRUE(window);
+    closeWithAltF4(*window);
+    EXPECT_EQ(program.waitForExit(), 0);
+    EXPECT_EQ(contents(homes.settingsFile()), garbage);
+}
