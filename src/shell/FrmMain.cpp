@@ -217,6 +217,9 @@ void FrmMain::loadSettings() {
         settings_.read(settings_keys::kSavePath, QCoreApplication::applicationDirPath()));
     Opt_All->setChecked(true);
     Chk_Time->setChecked(false);
+    // Keyboard focus starts on the chosen capture mode rather than in a text box, whose
+    // blinking caret would wake the program twice a second while it waits.
+    Opt_All->setFocus();
 }
 
 void FrmMain::centreOnScreen() {
