@@ -1,6 +1,6 @@
 // The program as a user meets it: started as its own process on the private desktop,
 // driven with xdotool, its settings file read back from disk.
-#include "support/Desktop.h"
+#include "support/DesktopTools.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "Desktop.h"
+#include "DesktopTools.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+#include <cstdint>
+#include <optional>
+
+namespace morvane {
+
+// An X window id; 0 means none.
+using WindowId = std::uint32_t;
+
+// The pointer's current image: premultiplied ARGB (QImage::Format_ARGB32_Premultiplied)
+// and the hotspot, in pixels from the image's top-left corner.
+struct PointerImage {
+    QImage image;
+    QPoint hotspot;
+};
+
+// What the capture engine asks of the desktop that Qt does not answer. Screen coordinates
+// are root-window pixels. A window that vanishes between two questions gives empty
+// answers (0, empty text, an empty rectangle); no question ever throws or aborts.
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+
+    // Where the pointer is, in screen pixels.
+    virtual QPoint pointerPosition() = 0;
+
+    // The deepest mapped, viewable InputOutput window that contains the point, found by
+    // descending from the root through each level's children from the top of the
+    // stacking order down. The root itself when no child holds the point.
+    virtual WindowId windowAt(QPoint screenPoint) = 0;
+
+    // The X parent unless that is the root. For a top-level window (a child of the root),
+    // its owner: the window named by WM_TRANSIENT_FOR of the client it holds. Else 0.
+    virtual WindowId parentOf(WindowId window) = 0;
+
+    // The class part of WM_CLASS. A window of the window manager (a frame, or one of its
+    // decoration windows such as the title bar) answers with the class of the client the
+    // frame holds.
+    virtual QByteArray className(WindowId window) = 0;
+
+    // _NET_WM_NAME (UTF-8), else WM_NAME, of the window itself, at most 254 bytes and never
+    // cut inside a UTF-8 character; an unnamed child window has empty text. A window of the
+    // window manager answers with its client's title.
+    virtual QByteArray windowText(WindowId window) = 0;
+
+    // The window's outer rectangle, border included, in screen pixels.
+    virtual QRect windowRect(WindowId window) = 0;
+
+    // The primary screen's size in pixels.
+    virtual QSize screenSize() = 0;
+
+    // The screen's pixels inside the rectangle, as QImage::Format_RGB32 of the rectangle's
+    // full size: whatever lies outside the screen stays black. A null image when the
+    // rectangle is empty or the pixels cannot be had.
+    virtual QImage grabScreen(const QRect& rect) = 0;
+
+    // The pointer's image now, or nothing when it is hidden or cannot be read.
+    virtual std::optional<PointerImage> pointerImage() = 0;
+};
+
+} // namespace morvane
