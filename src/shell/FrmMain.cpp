@@ -198,7 +198,7 @@ void FrmMain::buildControls() {
     Timer1->setInterval(0);
 
     // Work surface of the screen grabber; it lies below the visible client area.
-    Picture1 = new QLabel(this);
+    Picture1 = new PictureBox(this);
     place(Picture1, 3360, 3480, 1815, 1455);
 
     connect(Cmd_Yes, &QPushButton::clicked, this, &FrmMain::Cmd_Yes_Click);
@@ -235,6 +235,40 @@ void FrmMain::Cmd_Yes_Click() {
     settings_.write(settings_keys::kKey, Combo2->currentText());
     emit hotkeyApplied();
     show();
+}
+
+QString FrmMain::saveFolder() const {
+    return Txt_App->text();
+}
+
+CaptureMode FrmMain::captureMode() const {
+    // The web mode is looked at first; no other choice means the whole screen.
+    if (Opt_Web->isChecked()) {
+        return CaptureMode::WebPage;
+    }
+    if (Opt_Part->isChecked()) {
+        return CaptureMode::Control;
+    }
+    if (Opt_Frame->isChecked()) {
+        return CaptureMode::Container;
+    }
+    if (Opt_Pro->isChecked()) {
+        return CaptureMode::Window;
+    }
+    return CaptureMode::FullScreen;
+}
+
+bool FrmMain::pointerOverlay() const {
+    return Chk_Cursor->isChecked();
+}
+
+void FrmMain::holdPicture(const QImage& picture) {
+    Picture1->picture = picture;
+}
+
+void FrmMain::disarmDelayedCapture() {
+    Timer1->stop();
+    Chk_Time->setChecked(false);
 }
 
 void FrmMain::Cmd_Ok_Click() {

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "Twips.h"
+#include "capture/Dispatcher.h"
 
+#include <QImage>
 #include <QWidget>
 
 class QCheckBox;
@@ -17,11 +19,18 @@ namespace morvane {
 
 class SettingsStore;
 
+// A picture box that is never shown: it holds the last capture.
+class PictureBox : public QWidget {
+public:
+    using QWidget::QWidget;
+    QImage picture;
+};
+
 // The main window: a borderless settings panel, and the holder of the user's choices.
 // Other parts of the program read its controls at the moment they need them (the save
 // folder is Txt_App's text, the capture mode the chosen option button), so the controls
 // keep the names the rest of the program knows them by.
-class FrmMain : public QWidget {
+class FrmMain : public QWidget, public CaptureHost {
     Q_OBJECT
 
 public:
@@ -76,10 +85,17 @@ public:
     QPushButton* Cmd_App;
     QPushButton* Cmd_Ok;
     QTimer* Timer1;
-    QLabel* Picture1;
+    PictureBox* Picture1;
 
     // Ends the hotkey wait; set once, at shutdown.
     bool StopWait = false;
+
+    // What a capture reads from and leaves in the window.
+    QString saveFolder() const override;
+    CaptureMode captureMode() const override;
+    bool pointerOverlay() const override;
+    void holdPicture(const QImage& picture) override;
+    void disarmDelayedCapture() override;
 
 signals:
     // The stored hotkey texts changed (Cmd_Yes): register the combination again.

@@ -4,8 +4,11 @@
 
 namespace morvane {
 
-void QtPrompts::message(const QString& text) {
+void QtPrompts::message(const QString& text, MessageScope scope) {
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Morvane"), text, QMessageBox::Ok, parent_);
+    if (scope == MessageScope::System) {
+        box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    }
     box.exec();
 }
 

@@ -8,19 +8,23 @@ namespace morvane {
 
 // The few boxes the program shows the user. Everything that asks or tells the user
 // goes through this, so that tests can answer in place of a person.
+// Application: modal to the program. System: also kept above every other window, for a
+// message that answers something the user did in another program.
+enum class MessageScope { Application, System };
+
 class Prompts {
 public:
     virtual ~Prompts() = default;
 
     // A modal box titled "Morvane" with the text and one OK button; returns when closed.
-    virtual void message(const QString& text) = 0;
+    virtual void message(const QString& text, MessageScope scope = MessageScope::Application) = 0;
 };
 
 class QtPrompts final : public Prompts {
 public:
     explicit QtPrompts(QWidget* parent = nullptr) : parent_(parent) {}
     void setParent(QWidget* parent) { parent_ = parent; }
-    void message(const QString& text) override;
+    void message(const QString& text, MessageScope scope) override;
 
 private:
     QWidget* parent_;

@@ -4,6 +4,8 @@
 #include "FrmMain.h"
 #include "InstanceLock.h"
 #include "Prompts.h"
+#include "capture/Dispatcher.h"
+#include "platform/X11Desktop.h"
 
 #include <QApplication>
 #include <QStyleFactory>
@@ -70,6 +72,15 @@ void Shell::shutDown() {
         main_->hide();
     }
     endProgram_();
+}
+
+Dispatcher& Shell::dispatcher() {
+    if (!dispatcher_) {
+        desktop_ = std::make_unique<X11Desktop>();
+        clipboard_ = std::make_unique<QtClipboard>();
+        dispatcher_ = std::make_unique<Dispatcher>(*main_, *desktop_, prompts_, *clipboard_);
+    }
+    return *dispatcher_;
 }
 
 void Shell::installTrayIcon() {}

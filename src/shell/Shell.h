@@ -10,8 +10,11 @@ namespace morvane {
 // font, and a life that does not end when the last window hides.
 void configureApplication();
 
+class Dispatcher;
 class FrmMain;
 class InstanceLock;
+class QtClipboard;
+class X11Desktop;
 class Prompts;
 class SettingsStore;
 
@@ -36,6 +39,9 @@ public:
     void shutDown();
 
     FrmMain* mainWindow() const { return main_.get(); }
+
+    // The capture engine, made on first use so that start-up does not wait for it.
+    Dispatcher& dispatcher();
     bool isShutDown() const { return shutDown_; }
 
 private:
@@ -56,6 +62,9 @@ private:
     InstanceLock& instanceLock_;
     std::function<void()> endProgram_;
     std::unique_ptr<FrmMain> main_;
+    std::unique_ptr<X11Desktop> desktop_;
+    std::unique_ptr<QtClipboard> clipboard_;
+    std::unique_ptr<Dispatcher> dispatcher_;
     bool shutDown_ = false;
 };
 

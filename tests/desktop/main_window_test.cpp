@@ -238,7 +238,7 @@ TEST(QtPromptsTest, MessageIsAModalMorvaneBoxWithOneOkButton) {
         QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
     });
     QtPrompts prompts;
-    prompts.message(QStringLiteral("程序已运行"));
+    prompts.message(QStringLiteral("程序已运行"), MessageScope::Application);
     EXPECT_EQ(title, QStringLiteral("Morvane"));
     EXPECT_EQ(text, QStringLiteral("程序已运行"));
     EXPECT_EQ(buttons, 1);

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "platform/Desktop.h"
+
+#include <QImage>
+#include <QPoint>
+#include <QString>
+
+namespace morvane {
+
+class Prompts;
+
+// What the next hotkey press captures, from the main window's option buttons.
+enum class CaptureMode { FullScreen, Control, Container, Window, WebPage };
+
+// The main window as a capture sees it: the choices it holds, read at the moment of the
+// request, and the places a capture leaves its results.
+class CaptureHost {
+public:
+    virtual ~CaptureHost() = default;
+    virtual QString saveFolder() const = 0; // the save-folder box, untrimmed
+    virtual CaptureMode captureMode() const = 0;
+    virtual bool pointerOverlay() const = 0; // "鼠标指针" ticked
+    virtual void holdPicture(const QImage& picture) = 0;
+    virtual void disarmDelayedCapture() = 0; // stop the delay timer, untick its box
+};
+
+// Receives each capture for the system clipboard.
+class ClipboardSink {
+public:
+    virtual ~ClipboardSink() = default;
+    virtual void setImage(const QImage& image) = 0;
+};
+
+class QtClipboard final : public ClipboardSink {
+public:
+    void setImage(const QImage& image) override;
+};
+
+// Opens an address found under the pointer in the program's own browser window.
+class WebAddressOpener {
+public:
+    virtual ~WebAddressOpener() = default;
+    virtual void openAddress(const QString& address) = 0;
+};
+
+// The window a capture in the given mode takes, starting from the one under the pointer:
+// itself (control, full screen, web page), its parent when it has one (container), or the
+// last window of its parent chain, stopping early at a window of class "ThunderFormDC"
+// (window).
+WindowId captureTarget(Desktop& desktop, CaptureMode mode, WindowId underPointer);
+
+// Carries out one capture request from start to file.
+class Dispatcher {
+public:
+    Dispatcher(CaptureHost& host, Desktop& desktop, Prompts& prompts, ClipboardSink& clipboard,
+               WebAddressOpener* webOpener = nullptr);
+
+    void DoCapture();
+
+    // The pointer position and the target of the last request.
+    int PointerX = 0;
+    int PointerY = 0;
+    WindowId TargetWnd = 0;
+
+    // The file the last request wrote; empty when it wrote none.
+    const QString& lastFile() const { return lastFile_; }
+
+    void setWebAddressOpener(WebAddressOpener* opener) { webOpener_ = opener; }
+
+private:
+    void runRequest();
+    void openWebAddress();
+
+    CaptureHost& host_;
+    Desktop& desktop_;
+    Prompts& prompts_;
+    ClipboardSink& clipboard_;
+    WebAddressOpener* webOpener_;
+    QString lastFile_;
+};
+
+} // namespace morvane

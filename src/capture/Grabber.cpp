@@ -1,0 +1,49 @@
+#include "Grabber.h"
+
+#include <QPainter>
+
+namespace morvane {
+
+QPoint overlayPosition(QPoint pointer, QPoint origin, QPoint hotspot) {
+    return pointer - origin - hotspot;
+}
+
+void drawPointer(QImage& capture, const PointerImage& pointer, QPoint at) {
+    if (capture.isNull() || pointer.image.isNull()) {
+        return;
+    }
+    QPainter painter(&capture);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.drawImage(at, pointer.image);
+}
+
+namespace {
+
+QImage grab(Desktop& desktop, const QRect& rect, QPoint pointer, bool withPointer) {
+    if (rect.isEmpty()) {
+        return {};
+    }
+    QImage capture = desktop.grabScreen(rect);
+    if (capture.isNull()) {
+        return {};
+    }
+    // The pointer is asked for only when it is to be drawn.
+    if (withPointer) {
+        if (const auto image = desktop.pointerImage()) {
+            drawPointer(capture, *image, overlayPosition(pointer, rect.topLeft(), image->hotspot));
+        }
+    }
+    return capture;
+}
+
+} // namespace
+
+QImage GrabWindowRect(Desktop& desktop, WindowId target, QPoint pointer, bool withPointer) {
+    return grab(desktop, desktop.windowRect(target), pointer, withPointer);
+}
+
+QImage GrabFullScreen(Desktop& desktop, QPoint pointer, bool withPointer) {
+    return grab(desktop, QRect(QPoint(0, 0), desktop.screenSize()), pointer, withPointer);
+}
+
+} // namespace morvane

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "Desktop.h"
+
+#include <QList>
+#include <map>
+
+namespace morvane {
+
+// A desktop held in memory: a scripted tree of windows over a framebuffer, with a pointer.
+// It answers as the X11 desktop does, so that capture logic can be tested without a display.
+// Windows added later lie above their earlier siblings.
+class MemoryDesktop final : public Desktop {
+public:
+    struct Window {
+        WindowId parent = 0; // 0: a top-level window
+        QRect rect;          // outer rectangle in screen pixels
+        QByteArray title;
+        QByteArray className;
+        WindowId transientFor = 0;
+        bool viewable = true;
+        bool inputOnly = false;
+    };
+
+    explicit MemoryDesktop(QSize screen = QSize(1920, 1080));
+
+    // Adds a window and paints its rectangle into the framebuffer in the colour, if one is
+    // given; returns its id (ids start at 2; 1 is the root).
+    WindowId add(const Window& window, QRgb colour = 0);
+    void remove(WindowId window);
+    // The stored window, to change it after adding (say, to link owners in a loop).
+    Window& window(WindowId id) { return windows_.at(id); }
+    void setPointer(QPoint position) { pointer_ = position; }
+    void setPointerImage(std::optional<PointerImage> image) { pointerImage_ = std::move(image); }
+    QImage& framebuffer() { return framebuffer_; }
+    int pointerImageRequests() const { return pointerImageRequests_; }
+
+    static constexpr WindowId kRoot = 1;
+
+    QPoint pointerPosition() override { return pointer_; }
+    WindowId windowAt(QPoint screenPoint) override;
+    WindowId parentOf(WindowId window) override;
+    QByteArray className(WindowId window) override;
+    QByteArray windowText(WindowId window) override;
+    QRect windowRect(WindowId window) override;
+    QSize screenSize() override { return framebuffer_.size(); }
+    QImage grabScreen(const QRect& rect) override;
+    std::optional<PointerImage> pointerImage() override;
+
+private:
+    const Window* find(WindowId window) const;
+    QList<WindowId> childrenOf(WindowId parent) const;
+
+    std::map<WindowId, Window> windows_;
+    WindowId nextId_ = 2;
+    QImage framebuffer_;
+    QPoint pointer_;
+    std::optional<PointerImage> pointerImage_;
+    int pointerImageRequests_ = 0;
+};
+
+} // namespace morvane

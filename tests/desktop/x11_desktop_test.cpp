@@ -1,0 +1,137 @@
+// The X11 desktop's answers about real windows on the private X server.
+#include "platform/X11Desktop.h"
+#include "support/TestWindows.h"
+
+#include <gtest/gtest.h>
+
+using namespace morvane;
+
+TEST(X11DesktopWindows, FindsTheDeepestViewableWindowUnderAPoint) {
+    test::TestWindows windows;
+    X11Desktop desktop;
+    ASSERT_TRUE(desktop.isConnected());
+    const WindowId lower = windows.create(
+        {.rect = QRect(100, 100, 300, 300), .title = "Lower", .overrideRedirect = true});
+    const WindowId upper = windows.create(
+        {.rect = QRect(200, 200, 300, 300), .title = "Upper", .overrideRedirect = true});
+    const WindowId child = windows.create({.rect = QRect(50, 50, 40, 40), .parent = upper});
+    // Input-only windows catch no pixels and are passed over.
+    windows.create({.rect = QRect(0, 0, 1920, 1080), .overrideRedirect = true, .inputOnly = true});
+
+    EXPECT_EQ(desktop.windowAt(QPoint(150, 150)), lower);
+    EXPECT_EQ(desktop.windowAt(QPoint(300, 300)), upper);
+    EXPECT_EQ(desktop.windowAt(QPoint(260, 260)), child);
+    EXPECT_EQ(desktop.parentOf(child), upper);
+    EXPECT_EQ(desktop.parentOf(upper), 0u);
+    // Nothing but the root far away from them.
+    const WindowId background = desktop.windowAt(QPoint(1500, 50));
+    EXPECT_NE(background, lower);
+    EXPECT_EQ(desktop.windowRect(child), QRect(250, 250, 40, 40));
+}
+
+TEST(X11DesktopWindows, FramesAnswerForTheirClientsAndLeadToOwners) {
+    test::TestWindows windows;
+    X11Desktop desktop;
+    const WindowId owner = windows.create(
+        {.rect = QRect(100, 100, 400, 300), .title = "Owner", .className = "OwnerClass"});
+    const WindowId dialog = windows.create({.rect = QRect(700, 100, 300, 200),
+                                            .title = "Dialog",
+                                            .className = "DialogClass",
+                                            .transientFor = owner});
+    const WindowId unnamed = windows.create({.rect = QRect(10, 10, 50, 50), .parent = dialog});
+
+    // The client's parent is the window manager's frame, which answers with the client's
+    // title and class; the frame's own parent is the owner the dialog names.
+    const WindowId frame = desktop.parentOf(dialog);
+    ASSERT_NE(frame, 0u);
+    ASSERT_NE(frame, dialog);
+    WindowId topFrame = frame;
+    while (desktop.parentOf(topFrame) != 0 && desktop.parentOf(topFrame) != owner) {
+        topFrame = desktop.parentOf(topFrame);
+    }
+    EXPECT_EQ(desktop.parentOf(topFrame), owner);
+    EXPECT_EQ(desktop.windowText(topFrame), QByteArray("Dialog"));
+    EXPECT_EQ(desktop.className(topFrame), QByteArray("DialogClass"));
+    EXPECT_TRUE(desktop.windowRect(topFrame).contains(windows.screenRect(dialog)));
+
+    // The title bar lies above the client, inside the frame.
+    const QRect client = windows.screenRect(dialog);
+    const WindowId titleBar = desktop.windowAt(QPoint(client.center().x(), client.top() - 5));
+    EXPECT_NE(titleBar, dialog);
+    EXPECT_EQ(desktop.windowText(titleBar), QByteArray("Dialog"));
+    EXPECT_EQ(desktop.className(titleBar), QByteArray("DialogClass"));
+
+    // A child window of a client speaks for itself: no name, no class.
+    EXPECT_EQ(desktop.windowText(unnamed), QByteArray());
+    EXPECT_EQ(desktop.className(unnamed), QByteArray());
+    EXPECT_EQ(desktop.parentOf(unnamed), dialog);
+    // A top-level that names no owner has no parent.
+    WindowId ownerTop = desktop.parentOf(owner);
+    while (desktop.parentOf(ownerTop) != 0) {
+        ownerTop = desktop.parentOf(ownerTop);
+    }
+    EXPECT_EQ(desktop.windowText(ownerTop), QByteArray("Owner"));
+}
+
+TEST(X11DesktopWindows, LongTitlesAreCutAtACharacterBoundary) {
+    test::TestWindows windows;
+    X11Desktop desktop;
+    // 100 three-byte characters: 300 bytes; 254 bytes would end inside the 85th.
+    const QByteArray title = QString(100, QChar(0x4E2D)).toUtf8();
+    const WindowId w =
+        windows.create({.rect = QRect(0, 0, 50, 50), .title = title, .overrideRedirect = true});
+    const QByteArray text = desktop.windowText(w);
+    EXPECT_EQ(text.size(), 252);
+    EXPECT_EQ(QString::fromUtf8(text).toUtf8(), text);
+}
+
+TEST(X11DesktopWindows, BordersCountAndVanishedWindowsGiveEmptyAnswers) {
+    test::TestWindows windows;
+    X11Desktop desktop;
+    const WindowId bordered = windows.create({.rect = QRect(300, 300, 100, 50),
+                                              .title = "B",
+                                              .overrideRedirect = true,
+                                              .borderWidth = 3});
+    EXPECT_EQ(desktop.windowRect(bordered), QRect(300, 300, 106, 56));
+    windows.destroy(bordered);
+    EXPECT_EQ(desktop.windowRect(bordered), QRect());
+    EXPECT_EQ(desktop.windowText(bordered), QByteArray());
+    EXPECT_EQ(desktop.className(bordered), QByteArray());
+    EXPECT_EQ(desktop.parentOf(bordered), 0u);
+}
+
+TEST(X11DesktopGrab, ExactColoursAndBlackBeyondTheScreen) {
+    test::TestWindows windows;
+    X11Desktop desktop;
+    EXPECT_EQ(desktop.screenSize(), QSize(1920, 1080));
+    windows.create(
+        {.rect = QRect(1880, 1040, 40, 40), .colour = 0xff2468ac, .overrideRedirect = true});
+    const QImage part = desktop.grabScreen(QRect(1870, 1030, 100, 100));
+    ASSERT_EQ(part.size(), QSize(100, 100));
+    EXPECT_EQ(part.pixel(15, 15), 0xff2468acu);
+    EXPECT_EQ(part.pixel(49, 49), 0xff2468acu);
+    EXPECT_EQ(part.pixel(50, 20) & 0xffffff, 0u);
+    EXPECT_EQ(part.pixel(20, 50) & 0xffffff, 0u);
+    EXPECT_EQ(part.pixel(99, 99) & 0xffffff, 0u);
+
+    const QImage beyond = desktop.grabScreen(QRect(-200, -200, 50, 50));
+    ASSERT_EQ(beyond.size(), QSize(50, 50));
+    EXPECT_EQ(beyond.pixel(25, 25) & 0xffffff, 0u);
+    EXPECT_TRUE(desktop.grabScreen(QRect()).isNull());
+
+    // A second, larger grab reuses and grows the shared buffer.
+    const QImage whole = desktop.grabScreen(QRect(0, 0, 1920, 1080));
+    EXPECT_EQ(whole.pixel(1900, 1060), 0xff2468acu);
+}
+
+TEST(X11DesktopGrab, PointerImageHasItsHotspotInside) {
+    test::TestWindows windows;
+    X11Desktop desktop;
+    windows.warpPointer(QPoint(640, 480));
+    EXPECT_EQ(desktop.pointerPosition(), QPoint(640, 480));
+    const auto pointer = desktop.pointerImage();
+    ASSERT_TRUE(pointer);
+    EXPECT_FALSE(pointer->image.isNull());
+    EXPECT_LE(pointer->image.width(), 256);
+    EXPECT_TRUE(QRect(QPoint(), pointer->image.size()).contains(pointer->hotspot));
+}

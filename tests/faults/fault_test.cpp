@@ -1,0 +1,92 @@
+// Capture writes into folders that refuse them: a read-only file system and a full one.
+// Runs in a private mount namespace (ctest starts it under `unshare -rm`), so the small
+// file systems it mounts vanish with it, whatever happens.
+#include "capture/Dispatcher.h"
+#include "platform/MemoryDesktop.h"
+#include "support/RecordingPrompts.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+
+using namespace morvane;
+
+namespace {
+
+struct Host final : CaptureHost {
+    QString folder;
+    int disarmed = 0;
+    QString saveFolder() const override { return folder; }
+    CaptureMode captureMode() const override { return CaptureMode::FullScreen; }
+    bool pointerOverlay() const override { return false; }
+    void holdPicture(const QImage&) override {}
+    void disarmDelayedCapture() override { ++disarmed; }
+};
+
+struct Clipboard final : ClipboardSink {
+    void setImage(const QImage&) override {}
+};
+
+bool mountTmpfs(const QString& where, const char* options, unsigned long flags = 0) {
+    return ::mount("tmpfs", QFile::encodeName(where).constData(), "tmpfs", flags, options) == 0;
+}
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+class RefusingFolder : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    MemoryDesktop desktop; // 1920 x 1080: a 6 MB capture
+    Host host;
+    test::RecordingPrompts prompts;
+    Clipboard clipboard;
+    Dispatcher dispatcher{host, desktop, prompts, clipboard};
+};
+
+} // namespace
+
+TEST_F(RefusingFolder, FullDiskLeavesNoPartialFileAndKeepsOthers) {
+    const QString full = dir.filePath(QStringLiteral("full"));
+    ASSERT_TRUE(QDir().mkpath(full));
+    ASSERT_TRUE(mountTmpfs(full, "size=256k")) << "mount needs a private mount namespace";
+    {
+        QFile existing(full + QStringLiteral("/temp1.bmp"));
+        ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+        existing.write("earlier capture");
+    }
+    host.folder = full;
+    dispatcher.DoCapture();
+    EXPECT_TRUE(dispatcher.lastFile().isEmpty());
+    EXPECT_EQ(QDir(full).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("temp1.bmp")});
+    EXPECT_EQ(contents(full + QStringLiteral("/temp1.bmp")), QByteArray("earlier capture"));
+    EXPECT_TRUE(prompts.messages.isEmpty());
+    EXPECT_EQ(host.disarmed, 1);
+    ::umount(QFile::encodeName(full).constData());
+}
+
+TEST_F(RefusingFolder, ReadOnlyFolderWritesNothing) {
+    const QString readOnly = dir.filePath(QStringLiteral("ro"));
+    ASSERT_TRUE(QDir().mkpath(readOnly));
+    ASSERT_TRUE(mountTmpfs(readOnly, "size=64k", MS_RDONLY));
+    host.folder = readOnly;
+    dispatcher.DoCapture();
+    EXPECT_TRUE(dispatcher.lastFile().isEmpty());
+    EXPECT_TRUE(QDir(readOnly).isEmpty());
+    EXPECT_TRUE(prompts.messages.isEmpty());
+    EXPECT_EQ(host.disarmed, 1);
+    ::umount(QFile::encodeName(readOnly).constData());
+}
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "platform/Desktop.h"
+
+#include <QByteArray>
+#include <QRect>
+#include <QRgb>
+#include <vector>
+
+struct xcb_connection_t;
+
+namespace morvane::test {
+
+struct WindowSpec {
+    QRect rect;                    // position and size, in the parent's coordinates
+    QRgb colour = 0xff808080;      // solid background, painted by the X server
+    QByteArray title;              // WM_NAME and _NET_WM_NAME; empty: none
+    QByteArray className;          // class part of WM_CLASS; empty: none
+    WindowId parent = 0;           // 0: a top-level window, managed by the window manager
+    WindowId transientFor = 0;     // WM_TRANSIENT_FOR
+    bool overrideRedirect = false; // a top-level the window manager leaves alone
+    quint16 borderWidth = 0;
+    bool inputOnly = false;
+};
+
+// Real X windows for desktop tests, on a connection of their own; every window made is
+// destroyed with the object.
+class TestWindows {
+public:
+    TestWindows();
+    ~TestWindows();
+    TestWindows(const TestWindows&) = delete;
+    TestWindows& operator=(const TestWindows&) = delete;
+
+    // Creates and maps the window; returns once it is viewable (a managed one: once the
+    // window manager has framed and mapped it). 0 when that did not happen within 10 s.
+    WindowId create(const WindowSpec& spec);
+    void destroy(WindowId window);
+    // The window's inside (border excluded) in root coordinates.
+    QRect screenRect(WindowId window);
+    void warpPointer(QPoint screenPoint);
+    void sync();
+    xcb_connection_t* connection() const { return connection_; }
+
+private:
+    std::uint32_t atom(const char* name);
+
+    xcb_connection_t* connection_ = nullptr;
+    WindowId root_ = 0;
+    std::vector<WindowId> windows_;
+};
+
+} // namespace morvane::test

@@ -1,0 +1,171 @@
+#include "capture/BmpWriter.h"
+#include "capture/FileNaming.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSet>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+using namespace morvane;
+
+namespace {
+
+std::function<bool(const QString&)> takenFrom(const QSet<QString>& names) {
+    return [names](const QString& name) { return names.contains(name); };
+}
+
+void touch(const QString& path, const QByteArray& bytes = "x") {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    file.write(bytes);
+}
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+std::uint32_t le32(const QByteArray& b, int at) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(b[at])) |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 1])) << 8 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 2])) << 16 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 3])) << 24;
+}
+
+std::uint16_t le16(const QByteArray& b, int at) {
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(b[at]) |
+                                      static_cast<unsigned char>(b[at + 1]) << 8);
+}
+
+} // namespace
+
+TEST(CleanTitle, RemovesOnlyTheForbiddenCharacters) {
+    EXPECT_EQ(CleanTitle(QStringLiteral("a:b*c?d")), QStringLiteral("abcd"));
+    EXPECT_EQ(CleanTitle(QStringLiteral("tab\there")), QStringLiteral("tabhere"));
+    EXPECT_EQ(CleanTitle(QStringLiteral("\\/:*?\"<>|\t")), QString());
+    EXPECT_EQ(CleanTitle(QStringLiteral("  spaces. dots 中文 (x) [y] ~ ")),
+              QStringLiteral("  spaces. dots 中文 (x) [y] ~ "));
+    EXPECT_EQ(CleanTitle(QStringLiteral("http://example.org/a?b=1")),
+              QStringLiteral("httpexample.orgab=1"));
+}
+
+TEST(CaptureFileName, LowestFreeNumberWins) {
+    EXPECT_EQ(MakeCaptureFileName(QStringLiteral("abcd"), takenFrom({})),
+              QStringLiteral("abcdtemp1.bmp"));
+    EXPECT_EQ(MakeCaptureFileName(QString(), takenFrom({})), QStringLiteral("temp1.bmp"));
+    EXPECT_EQ(MakeCaptureFileName(QStringLiteral("X"), takenFrom({QStringLiteral("Xtemp1.bmp"),
+                                                                  QStringLiteral("Xtemp2.bmp")})),
+              QStringLiteral("Xtemp3.bmp"));
+    EXPECT_EQ(MakeCaptureFileName(QStringLiteral("X"), takenFrom({QStringLiteral("Xtemp2.bmp")})),
+              QStringLiteral("Xtemp1.bmp"));
+    EXPECT_EQ(MakeCaptureFileName(QStringLiteral(" X "), takenFrom({})),
+              QStringLiteral(" X temp1.bmp"));
+    // Other titles' files and other letter cases do not take a number.
+    EXPECT_EQ(MakeCaptureFileName(QStringLiteral("X"), takenFrom({QStringLiteral("temp1.bmp"),
+                                                                  QStringLiteral("xtemp1.bmp"),
+                                                                  QStringLiteral("Xtemp1.BMP")})),
+              QStringLiteral("Xtemp1.bmp"));
+}
+
+TEST(CaptureFileName, OverlongTitleIsShortenedAtACharacterBoundary) {
+    // 100 three-byte characters: 300 bytes, more than a file name may hold.
+    const QString title(100, QChar(0x4E2D));
+    const QString name = captureFileName(title, 7);
+    const QByteArray bytes = name.toUtf8();
+    EXPECT_LE(bytes.size(), 255);
+    EXPECT_TRUE(name.endsWith(QStringLiteral("temp7.bmp")));
+    EXPECT_EQ(QString::fromUtf8(bytes), name) << "cut inside a character";
+    EXPECT_EQ(bytes.size(), 9 + 246 / 3 * 3);
+    // A character outside the BMP is never split between its two UTF-16 halves.
+    const QString emoji =
+        QString(63, QLatin1Char('a')) + QString::fromUcs4(U"\U0001F600").repeated(60);
+    const QString cut = captureFileName(emoji, 1);
+    EXPECT_LE(cut.toUtf8().size(), 255);
+    EXPECT_FALSE(cut.at(cut.size() - 10).isHighSurrogate());
+    // Exactly fitting titles stay whole.
+    const QString fits(255 - 9, QLatin1Char('a'));
+    EXPECT_EQ(captureFileName(fits, 1), fits + QStringLiteral("temp1.bmp"));
+}
+
+TEST(FolderNames, AnyEntryTakesANameAndManyCapturesAreCounted) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Xtemp1.bmp")));
+    touch(dir.filePath(QStringLiteral(".Xtemp2.bmp")));
+    touch(dir.filePath(QStringLiteral("Xtemp2.bmp")));
+    ASSERT_EQ(::symlink("/nonexistent",
+                        QFile::encodeName(dir.filePath(QStringLiteral("Xtemp3.bmp"))).constData()),
+              0);
+    FolderNames names(dir.path());
+    EXPECT_EQ(
+        MakeCaptureFileName(QStringLiteral("X"), [&](const QString& n) { return names.taken(n); }),
+        QStringLiteral("Xtemp4.bmp"));
+
+    // Past the first few probes the folder is listed once; the answer must not change.
+    for (int n = 1; n <= 300; ++n) {
+        if (n != 123) {
+            touch(dir.filePath(QStringLiteral("Ytemp%1.bmp").arg(n)));
+        }
+    }
+    FolderNames many(dir.path());
+    EXPECT_EQ(
+        MakeCaptureFileName(QStringLiteral("Y"), [&](const QString& n) { return many.taken(n); }),
+        QStringLiteral("Ytemp123.bmp"));
+    FolderNames again(dir.path());
+    EXPECT_EQ(MakeCaptureFileName(
+                  QStringLiteral("Y"), [&](const QString& n) { return again.taken(n); }, 124),
+              QStringLiteral("Ytemp301.bmp"));
+}
+
+TEST(Bmp, HeadersRowsAndPaddingReadByHand) {
+    // 3 x 2 pixels: rows of 9 bytes padded to 12.
+    QImage image(3, 2, QImage::Format_RGB32);
+    const QRgb top[3] = {0xff102030, 0xff405060, 0xff708090};
+    const QRgb bottom[3] = {0xffa0b0c0, 0xffd0e0f0, 0xff010203};
+    for (int x = 0; x < 3; ++x) {
+        image.setPixel(x, 0, top[x]);
+        image.setPixel(x, 1, bottom[x]);
+    }
+    const QByteArray bmp = encodeBmp24(image);
+    ASSERT_EQ(bmp.size(), 54 + 2 * 12);
+    EXPECT_EQ(bmp.left(2), QByteArray("BM"));
+    EXPECT_EQ(le32(bmp, 2), 78u);  // file size
+    EXPECT_EQ(le32(bmp, 10), 54u); // pixel data offset
+    EXPECT_EQ(le32(bmp, 14), 40u); // info header
+    EXPECT_EQ(le32(bmp, 18), 3u);
+    EXPECT_EQ(le32(bmp, 22), 2u); // positive height: bottom-up
+    EXPECT_EQ(le16(bmp, 26), 1);
+    EXPECT_EQ(le16(bmp, 28), 24);
+    EXPECT_EQ(le32(bmp, 30), 0u); // no compression
+    EXPECT_EQ(le32(bmp, 34), 24u);
+    // First stored row is the bottom one, blue-green-red, then three zero bytes.
+    EXPECT_EQ(bmp.mid(54, 12), QByteArray("\xc0\xb0\xa0\xf0\xe0\xd0\x03\x02\x01\x00\x00\x00", 12));
+    EXPECT_EQ(bmp.mid(66, 12), QByteArray("\x30\x20\x10\x60\x50\x40\x90\x80\x70\x00\x00\x00", 12));
+    // Qt reads back the same pixels.
+    QImage back;
+    ASSERT_TRUE(back.loadFromData(bmp, "BMP"));
+    EXPECT_EQ(back.convertToFormat(QImage::Format_RGB32), image);
+}
+
+TEST(Bmp, NewFileNeverReplacesAnExistingOne) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("temp1.bmp"));
+    touch(path, "keep me");
+    QImage image(4, 4, QImage::Format_RGB32);
+    image.fill(0xff00ff00);
+    errno = 0;
+    EXPECT_FALSE(writeNewBmp24(path, image));
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(contents(path), QByteArray("keep me"));
+
+    const QString fresh = dir.filePath(QStringLiteral("temp2.bmp"));
+    EXPECT_TRUE(writeNewBmp24(fresh, image));
+    EXPECT_EQ(contents(fresh), encodeBmp24(image));
+
+    EXPECT_FALSE(writeNewBmp24(dir.filePath(QStringLiteral("missing/temp1.bmp")), image));
+    EXPECT_EQ(errno, ENOENT);
+}
