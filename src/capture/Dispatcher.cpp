@@ -8,7 +8,6 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <cerrno>
-#include <set>
 #include <unordered_set>
 
 namespace morvane {
@@ -121,13 +120,9 @@ void Dispatcher::runRequest() {
 
     // The name is chosen, then created exclusively: if another program takes it in
     // between, the next free number is used and nothing that exists is overwritten.
-    FolderNames names(folder);
-    std::set<QString> lostRaces;
-    const auto taken = [&](const QString& name) {
-        return lostRaces.count(name) > 0 || names.taken(name);
-    };
+    FolderNames names(folder, title);
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        const std::optional<QString> name = MakeCaptureFileName(title, taken);
+        const std::optional<QString> name = names.firstFree();
         if (!name) {
             return;
         }
@@ -139,7 +134,7 @@ void Dispatcher::runRequest() {
         if (errno != EEXIST) {
             return; // missing or read-only folder, full disk: no file, no message
         }
-        lostRaces.insert(*name);
+        names.markTaken(*name);
     }
 }
 

@@ -3,10 +3,9 @@
 #include <QByteArray>
 #include <QFile>
 #include <climits>
+#include <cstring>
 #include <dirent.h>
-#include <string>
 #include <sys/stat.h>
-#include <unordered_set>
 
 namespace morvane {
 
@@ -51,8 +50,13 @@ QString captureFileName(const QString& cleanedTitle, int n) {
 std::optional<QString> MakeCaptureFileName(const QString& cleanedTitle,
                                            const std::function<bool(const QString&)>& taken,
                                            int from) {
+    // Most titles fit whole: then a name is just title + suffix, with no measuring per number.
+    const qsizetype titleBytes = cleanedTitle.toUtf8().size();
     for (int n = std::max(from, 1);; ++n) {
-        const QString name = captureFileName(cleanedTitle, n);
+        const QString suffix = QLatin1String("temp") + QString::number(n) + QLatin1String(".bmp");
+        const QString name = titleBytes + suffix.size() <= kMaxFileNameBytes
+                                 ? cleanedTitle + suffix
+                                 : captureFileName(cleanedTitle, n);
         if (!taken(name)) {
             return name;
         }
@@ -74,32 +78,110 @@ bool entryExists(const QString& path) {
 
 } // namespace
 
-FolderNames::FolderNames(QString folder) : folder_(std::move(folder)) {}
+FolderNames::FolderNames(QString folder, QString cleanedTitle)
+    : folder_(std::move(folder)), title_(std::move(cleanedTitle)),
+      prefix_(title_.toUtf8().toStdString() + "temp"),
+      // The longest number, 2147483647, still leaves the title whole.
+      titleFitsWhole_(prefix_.size() + 10 + 4 <= static_cast<std::size_t>(kMaxFileNameBytes)) {}
+
+int FolderNames::captureNumber(const char* name, std::size_t length) const {
+    constexpr std::size_t kBmp = 4;
+    if (length <= prefix_.size() + kBmp || std::memcmp(name, prefix_.data(), prefix_.size()) != 0 ||
+        std::memcmp(name + length - kBmp, ".bmp", kBmp) != 0) {
+        return 0;
+    }
+    const char* digit = name + prefix_.size();
+    const char* end = name + length - kBmp;
+    if (*digit == '0' || end - digit > 9) {
+        return 0; // no leading zeros; more than 9 digits is past what is tracked
+    }
+    int n = 0;
+    for (; digit < end; ++digit) {
+        if (*digit < '0' || *digit > '9') {
+            return 0;
+        }
+        n = n * 10 + (*digit - '0');
+    }
+    return n;
+}
+
+bool FolderNames::numberTaken(int n) const {
+    return static_cast<std::size_t>(n) < numbers_.size() && numbers_[static_cast<std::size_t>(n)];
+}
+
+void FolderNames::readFolder() {
+    listed_ = true;
+    DIR* dir = ::opendir(QFile::encodeName(folder_).constData());
+    if (!dir) {
+        unreadable_ = true;
+        return;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::size_t length = std::strlen(entry->d_name);
+        const int n = captureNumber(entry->d_name, length);
+        if (n > 0 && n < (1 << 24)) {
+            if (static_cast<std::size_t>(n) >= numbers_.size()) {
+                numbers_.resize(static_cast<std::size_t>(n) + 1);
+            }
+            numbers_[static_cast<std::size_t>(n)] = true;
+        } else {
+            others_.emplace(entry->d_name, length);
+        }
+    }
+    ::closedir(dir);
+}
 
 bool FolderNames::taken(const QString& name) {
-    if (listing_) {
-        return (*listing_)(name);
+    const std::string bytes = QFile::encodeName(name).toStdString();
+    if (others_.count(bytes) > 0) {
+        return true; // a name lost to another program, or listed
     }
-    if (++probes_ <= kProbesBeforeListing) {
+    if (!listed_ && ++probes_ <= kProbesBeforeListing) {
         return entryExists(folder_ + QLatin1Char('/') + name);
     }
-    auto names = std::make_shared<std::unordered_set<std::string>>();
-    if (DIR* dir = ::opendir(QFile::encodeName(folder_).constData())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            names->insert(entry->d_name);
-        }
-        ::closedir(dir);
-    } else {
-        // Unreadable folder: keep asking for each name.
-        listing_ = [folder = folder_](const QString& n) {
-            return entryExists(folder + QLatin1Char('/') + n);
-        };
-        return (*listing_)(name);
+    if (!listed_) {
+        readFolder();
     }
-    listing_ = [names](const QString& n) {
-        return names->count(QFile::encodeName(n).toStdString()) > 0;
-    };
-    return (*listing_)(name);
+    if (unreadable_) {
+        return entryExists(folder_ + QLatin1Char('/') + name);
+    }
+    const int n = captureNumber(bytes.data(), bytes.size());
+    return n > 0 && n < (1 << 24) ? numberTaken(n) : others_.count(bytes) > 0;
+}
+
+void FolderNames::markTaken(const QString& name) {
+    others_.insert(QFile::encodeName(name).toStdString());
+    const std::string bytes = QFile::encodeName(name).toStdString();
+    if (const int n = captureNumber(bytes.data(), bytes.size()); n > 0 && n < (1 << 24)) {
+        if (static_cast<std::size_t>(n) >= numbers_.size()) {
+            numbers_.resize(static_cast<std::size_t>(n) + 1);
+        }
+        numbers_[static_cast<std::size_t>(n)] = true;
+    }
+}
+
+std::optional<QString> FolderNames::firstFree() {
+    const auto check = [this](const QString& name) { return taken(name); };
+    // A few probes answer for folders with few captures of this title.
+    for (int n = 1; n <= kProbesBeforeListing; ++n) {
+        const QString name = captureFileName(title_, n);
+        if (!check(name)) {
+            return name;
+        }
+    }
+    if (!listed_) {
+        readFolder();
+    }
+    if (unreadable_ || !titleFitsWhole_) {
+        return MakeCaptureFileName(title_, check, kProbesBeforeListing + 1);
+    }
+    // Every name of this title now maps to its number: find the first number not in use.
+    for (int n = kProbesBeforeListing + 1; n < (1 << 24); ++n) {
+        if (!numberTaken(n)) {
+            return captureFileName(title_, n);
+        }
+    }
+    return MakeCaptureFileName(title_, check, 1 << 24);
 }
 
 } // namespace morvane

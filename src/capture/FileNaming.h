@@ -3,6 +3,9 @@
 #include <QString>
 #include <functional>
 #include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
 
 namespace morvane {
 
@@ -28,13 +31,29 @@ std::optional<QString> MakeCaptureFileName(const QString& cleanedTitle,
 // holds many captures of the title is read once instead, so naming stays quick.
 class FolderNames {
 public:
-    explicit FolderNames(QString folder);
+    FolderNames(QString folder, QString cleanedTitle);
+
+    // The capture name with the lowest free number.
+    std::optional<QString> firstFree();
+    // A name that turned out to be taken after all: another program created it first.
+    void markTaken(const QString& name);
     bool taken(const QString& name);
 
 private:
+    void readFolder();
+    // The number in title + "temp" + number + ".bmp", given as bytes; 0 when not one.
+    int captureNumber(const char* name, std::size_t length) const;
+    bool numberTaken(int n) const;
+
     QString folder_;
+    QString title_;
+    std::string prefix_; // title + "temp", as bytes
+    bool titleFitsWhole_ = true;
     int probes_ = 0;
-    std::optional<std::function<bool(const QString&)>> listing_;
+    bool listed_ = false;
+    bool unreadable_ = false;
+    std::vector<bool> numbers_;              // this title's capture numbers that exist
+    std::unordered_set<std::string> others_; // every other entry, and names lost to races
 };
 
 } // namespace morvane

@@ -1,5 +1,7 @@
 #include "X11Desktop.h"
 
+#include "ImagePool.h"
+
 #include <QList>
 #include <cstdlib>
 #include <cstring>
@@ -423,7 +425,7 @@ QImage X11Desktop::grabScreen(const QRect& rect) {
     if (!connection_ || rect.isEmpty() || rootDepth_ < 24) {
         return {};
     }
-    QImage image(rect.size(), QImage::Format_RGB32);
+    QImage image = pooledImage(rect.size(), QImage::Format_RGB32);
     if (image.isNull()) {
         return {};
     }

@@ -100,7 +100,7 @@ TEST(FolderNames, AnyEntryTakesANameAndManyCapturesAreCounted) {
     ASSERT_EQ(::symlink("/nonexistent",
                         QFile::encodeName(dir.filePath(QStringLiteral("Xtemp3.bmp"))).constData()),
               0);
-    FolderNames names(dir.path());
+    FolderNames names(dir.path(), QStringLiteral("X"));
     EXPECT_EQ(
         MakeCaptureFileName(QStringLiteral("X"), [&](const QString& n) { return names.taken(n); }),
         QStringLiteral("Xtemp4.bmp"));
@@ -111,11 +111,11 @@ TEST(FolderNames, AnyEntryTakesANameAndManyCapturesAreCounted) {
             touch(dir.filePath(QStringLiteral("Ytemp%1.bmp").arg(n)));
         }
     }
-    FolderNames many(dir.path());
+    FolderNames many(dir.path(), QStringLiteral("Y"));
     EXPECT_EQ(
         MakeCaptureFileName(QStringLiteral("Y"), [&](const QString& n) { return many.taken(n); }),
         QStringLiteral("Ytemp123.bmp"));
-    FolderNames again(dir.path());
+    FolderNames again(dir.path(), QStringLiteral("Y"));
     EXPECT_EQ(MakeCaptureFileName(
                   QStringLiteral("Y"), [&](const QString& n) { return again.taken(n); }, 124),
               QStringLiteral("Ytemp301.bmp"));
