@@ -35,6 +35,7 @@ struct Host final : CaptureHost {
 
 struct SilentPrompts final : Prompts {
     void message(const QString&, MessageScope) override {}
+    QString input(const QString&, const QString&, const QString&) override { return {}; }
 };
 
 long residentKiB() {

@@ -1,7 +1,9 @@
 #include "FrmMain.h"
 
 #include "Fonts.h"
+#include "Prompts.h"
 #include "SettingsStore.h"
+#include "capture/DelayedCapture.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -73,8 +75,9 @@ QLabel* hiddenImage(QWidget* parent) {
 
 } // namespace
 
-FrmMain::FrmMain(SettingsStore& settings, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), settings_(settings) {
+FrmMain::FrmMain(SettingsStore& settings, Prompts& prompts, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), settings_(settings),
+      prompts_(prompts) {
     setWindowTitle(QStringLiteral("Morvane"));
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         tpp_ = twipsPerPixelForDpi(screen->logicalDotsPerInchX(), screen->logicalDotsPerInchY());
@@ -194,8 +197,11 @@ void FrmMain::buildControls() {
     Cmd_Ok = new QPushButton(QStringLiteral("确定"), Frame1);
     place(Cmd_Ok, 5640, 1200, 1065, 300);
 
+    // One shot: a delayed capture fires once, and cannot fire again while the capture it
+    // started still shows a message.
     Timer1 = new QTimer(this);
     Timer1->setInterval(0);
+    Timer1->setSingleShot(true);
 
     // Work surface of the screen grabber; it lies below the visible client area.
     Picture1 = new PictureBox(this);
@@ -204,6 +210,9 @@ void FrmMain::buildControls() {
     connect(Cmd_Yes, &QPushButton::clicked, this, &FrmMain::Cmd_Yes_Click);
     connect(Cmd_Ok, &QPushButton::clicked, this, &FrmMain::Cmd_Ok_Click);
     connect(Cmd_App, &QPushButton::clicked, this, &FrmMain::Cmd_App_Click);
+    // Every change of the box counts, the program's own unticking included.
+    connect(Chk_Time, &QCheckBox::toggled, this, &FrmMain::Chk_Time_Click);
+    connect(Timer1, &QTimer::timeout, this, &FrmMain::Timer1_Timer);
 }
 
 void FrmMain::loadSettings() {
@@ -277,6 +286,31 @@ void FrmMain::Cmd_Ok_Click() {
 
 void FrmMain::Cmd_App_Click() {
     emit folderPickerRequested();
+}
+
+void FrmMain::Chk_Time_Click() {
+    if (!Chk_Time->isChecked()) {
+        Timer1->stop();
+        return;
+    }
+    const QString typed = prompts_.input(QStringLiteral("请输入延时（单位秒）"),
+                                         QStringLiteral("延时"), QStringLiteral("5"));
+    const std::optional<int> ms = delayMilliseconds(readLeadingNumber(typed));
+    if (!ms) {
+        // The timer holds 0 to 65,535 milliseconds; anything else arms nothing.
+        Chk_Time->setChecked(false);
+        prompts_.message(QStringLiteral("延时须在 0 到 65.535 秒之间"));
+        return;
+    }
+    Timer1->setInterval(*ms);
+    Timer1->start();
+    if (*ms == 0) {
+        Chk_Time->setChecked(false); // a delay of nothing arms nothing
+    }
+}
+
+void FrmMain::Timer1_Timer() {
+    emit captureRequested();
 }
 
 void FrmMain::changeEvent(QEvent* event) {

@@ -17,6 +17,7 @@ class QTimer;
 
 namespace morvane {
 
+class Prompts;
 class SettingsStore;
 
 // A picture box that is never shown: it holds the last capture.
@@ -38,7 +39,7 @@ public:
     static constexpr int kClientWidthTwips = 7320;
     static constexpr int kClientHeightTwips = 2760;
 
-    explicit FrmMain(SettingsStore& settings, QWidget* parent = nullptr);
+    FrmMain(SettingsStore& settings, Prompts& prompts, QWidget* parent = nullptr);
 
     // Fills the lists and restores the stored choices; the start-up steps that concern
     // the window's own controls.
@@ -55,6 +56,10 @@ public:
     void Cmd_Ok_Click();
     // Opens the save-folder picker.
     void Cmd_App_Click();
+    // Ticked: asks for the delay and arms the one-shot capture; unticked: disarms it.
+    void Chk_Time_Click();
+    // The delay has passed: one capture.
+    void Timer1_Timer();
 
     QLabel* Label3;
     QLabel* Image1;
@@ -102,6 +107,8 @@ signals:
     void hotkeyApplied();
     // The save-folder picker was asked for (Cmd_App).
     void folderPickerRequested();
+    // The delayed capture is due.
+    void captureRequested();
     // The window is being unloaded (closed by the user or the window manager).
     void unloadRequested();
 
@@ -115,6 +122,7 @@ private:
     void placeWithNaturalHeight(QWidget* control, int left, int top, int width);
 
     SettingsStore& settings_;
+    Prompts& prompts_;
     TwipsPerPixel tpp_;
 };
 

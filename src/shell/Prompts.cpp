@@ -1,5 +1,6 @@
 #include "Prompts.h"
 
+#include <QInputDialog>
 #include <QMessageBox>
 
 namespace morvane {
@@ -10,6 +11,14 @@ void QtPrompts::message(const QString& text, MessageScope scope) {
         box.setWindowFlag(Qt::WindowStaysOnTopHint);
     }
     box.exec();
+}
+
+QString QtPrompts::input(const QString& prompt, const QString& title, const QString& initial) {
+    QInputDialog box(parent_);
+    box.setWindowTitle(title);
+    box.setLabelText(prompt);
+    box.setTextValue(initial);
+    return box.exec() == QDialog::Accepted ? box.textValue() : QString();
 }
 
 } // namespace morvane

@@ -2,12 +2,15 @@
 
 #include "Fonts.h"
 #include "FrmMain.h"
+#include "GlobalHotkey.h"
+#include "HotkeyText.h"
 #include "InstanceLock.h"
 #include "Prompts.h"
 #include "capture/Dispatcher.h"
 #include "platform/X11Desktop.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QStyleFactory>
 
 namespace morvane {
@@ -40,10 +43,11 @@ bool Shell::startUp() {
         return false;
     }
 
-    main_ = std::make_unique<FrmMain>(settings_);
+    main_ = std::make_unique<FrmMain>(settings_, prompts_);
     connect(main_.get(), &FrmMain::unloadRequested, this, &Shell::shutDown);
     connect(main_.get(), &FrmMain::hotkeyApplied, this, &Shell::registerHotkey);
     connect(main_.get(), &FrmMain::folderPickerRequested, this, &Shell::showFolderPicker);
+    connect(main_.get(), &FrmMain::captureRequested, this, &Shell::delayedCaptureDue);
 
     main_->loadSettings();
     installTrayIcon();
@@ -85,9 +89,37 @@ Dispatcher& Shell::dispatcher() {
 
 void Shell::installTrayIcon() {}
 
-void Shell::registerHotkey() {}
+void Shell::registerHotkey() {
+    if (!hotkey_) {
+        hotkey_ = std::make_unique<GlobalHotkey>();
+        connect(hotkey_.get(), &GlobalHotkey::pressed, this, &Shell::hotkeyPressed);
+    }
+    main_->StopWait = false;
+    // A new combination replaces the earlier one at once; a refused one is not reported.
+    hotkey_->grab(ModifierFlags(main_->Combo1->currentText()),
+                  hotkeyKeyCode(main_->Combo2->currentText()));
+}
 
-void Shell::releaseHotkey() {}
+void Shell::hotkeyPressed() {
+    if (!main_ || main_->StopWait) {
+        return;
+    }
+    // A press cancels a pending delayed capture and captures at once.
+    main_->disarmDelayedCapture();
+    dispatcher().DoCapture();
+}
+
+void Shell::delayedCaptureDue() {
+    if (main_ && !main_->StopWait) {
+        dispatcher().DoCapture();
+    }
+}
+
+void Shell::releaseHotkey() {
+    if (hotkey_) {
+        hotkey_->release();
+    }
+}
 
 void Shell::removeTrayIcon() {}
 

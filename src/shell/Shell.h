@@ -12,6 +12,7 @@ void configureApplication();
 
 class Dispatcher;
 class FrmMain;
+class GlobalHotkey;
 class InstanceLock;
 class QtClipboard;
 class X11Desktop;
@@ -49,6 +50,8 @@ private:
     // nothing until the part it stands for is built.
     void installTrayIcon();
     void registerHotkey();
+    void hotkeyPressed();
+    void delayedCaptureDue();
     void releaseHotkey();
     void removeTrayIcon();
     void showFolderPicker();
@@ -65,6 +68,7 @@ private:
     std::unique_ptr<X11Desktop> desktop_;
     std::unique_ptr<QtClipboard> clipboard_;
     std::unique_ptr<Dispatcher> dispatcher_;
+    std::unique_ptr<GlobalHotkey> hotkey_;
     bool shutDown_ = false;
 };
 

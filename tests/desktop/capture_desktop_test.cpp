@@ -194,8 +194,9 @@ TEST(CaptureFromMainWindow, DoCaptureReadsTheWindowsChoicesAndDisarmsTheDelay) {
 
     // A blank folder: told, nothing captured, the delay disarmed all the same.
     w.Txt_App->setText(QStringLiteral("   "));
-    w.Chk_Time->setChecked(true);
-    w.Timer1->start(60000);
+    prompts.answers << QStringLiteral("60") << QStringLiteral("60");
+    w.Chk_Time->setChecked(true); // armed for a minute
+    ASSERT_TRUE(w.Timer1->isActive());
     shell.dispatcher().DoCapture();
     EXPECT_EQ(prompts.messages, QStringList{QStringLiteral("请设置保存路径")});
     EXPECT_FALSE(w.Timer1->isActive());
@@ -206,7 +207,7 @@ TEST(CaptureFromMainWindow, DoCaptureReadsTheWindowsChoicesAndDisarmsTheDelay) {
     ASSERT_TRUE(QDir().mkpath(folder));
     w.Txt_App->setText(folder);
     w.Chk_Time->setChecked(true);
-    w.Timer1->start(60000);
+    ASSERT_TRUE(w.Timer1->isActive());
     shell.dispatcher().DoCapture();
     EXPECT_EQ(shell.dispatcher().lastFile(), folder + QStringLiteral("/Backdroptemp1.bmp"));
     const QImage picture = loadBmp(shell.dispatcher().lastFile());

@@ -115,7 +115,7 @@ TEST_F(MainWindowTest, StoredOddValuesAreShownExactly) {
     SettingsStore(settingsPath)
         .write(QStringLiteral("savepath"), QStringLiteral("/home/me/截图=甲;乙#丙"));
     // A fresh window reads the same store.
-    FrmMain second(settings);
+    FrmMain second(settings, prompts);
     second.loadSettings();
     EXPECT_EQ(second.Txt_App->text(), QStringLiteral("/home/me/截图=甲;乙#丙"));
 }

@@ -99,3 +99,26 @@ TEST(Program, GarbageSettingsFileStartsWithDefaultsAndIsLeftAlone) {
     EXPECT_EQ(program.waitForExit(), 0);
     EXPECT_EQ(contents(homes.settingsFile()), garbage);
 }
+
+TEST(Program, HotkeyCapturesIntoTheStoredFolderWhileHidden) {
+    Homes homes;
+    const QString shots = homes.root.filePath(QStringLiteral("shots"));
+    QDir().mkpath(shots);
+    QDir().mkpath(QFileInfo(homes.settingsFile()).path());
+    {
+        QFile file(homes.settingsFile());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[config]\nsavepath=" + shots.toUtf8() + "\n");
+    }
+    ProgramRun program(homes.config(), homes.runtime());
+    const auto window = program.waitForMainWindow();
+    ASSERT_TRUE(window);
+    runTool(QStringLiteral("xdotool"), {QStringLiteral("windowminimize"), *window});
+    ASSERT_TRUE(waitUntil(
+        [&] { return visibleWindows(program.pid(), QStringLiteral("^Morvane$")).isEmpty(); },
+        5000));
+
+    runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+s")});
+    EXPECT_TRUE(waitUntil([&] { return QDir(shots).entryList(QDir::Files).size() == 1; }, 5000));
+    EXPECT_TRUE(program.isRunning());
+}

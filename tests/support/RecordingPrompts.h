@@ -14,7 +14,15 @@ public:
         scopes << scope;
     }
 
+    // Answers the input boxes in turn; an empty text (a cancelled box) once they run out.
+    QString input(const QString& prompt, const QString& title, const QString& initial) override {
+        inputs << QStringList{prompt, title, initial};
+        return answers.isEmpty() ? QString() : answers.takeFirst();
+    }
+
     QStringList messages;
+    QList<QStringList> inputs;
+    QStringList answers;
     QList<MessageScope> scopes;
 };
 
