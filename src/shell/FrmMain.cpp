@@ -5,18 +5,24 @@
 #include "SettingsStore.h"
 #include "capture/DelayedCapture.h"
 
+#include <QBitmap>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTimer>
+#include <QUrl>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -31,8 +37,9 @@ const QColor kOptionGreen(0, 255, 0);
 const QColor kPaleGreen(192, 255, 192);
 const QColor kTitleYellow(255, 255, 192);
 
-// Contact number shown by the contact link.
+// Contact number shown by the contact link, and the site it names.
 const QString kContactNumber = QStringLiteral("800012345");
+const QString kContactSite = QStringLiteral("morvane.example");
 
 void setTextColour(QWidget* widget, const QColor& colour) {
     QPalette palette = widget->palette();
@@ -86,6 +93,117 @@ FrmMain::FrmMain(SettingsStore& settings, Prompts& prompts, QWidget* parent)
                  twipsToPixels(kClientHeightTwips, tpp_.y));
     setBackground(this, kSkinBlue);
     buildControls();
+    loadPictures();
+}
+
+QString FrmMain::contactLink() {
+    return QStringLiteral("tencent://AddContact/?fromId=45&fromSubId=1&subcmd=all&uin=") +
+           kContactNumber + QStringLiteral("&website=") + kContactSite;
+}
+
+void FrmMain::loadPictures() {
+    skin_ = QPixmap(QStringLiteral(":/skin.bmp"));
+    const QPixmap icon(QStringLiteral(":/icon.png"));
+    setWindowIcon(QIcon(icon));
+    Image1->setPixmap(icon);
+    Image7->setPixmap(QPixmap(QStringLiteral(":/close.jpg")));
+    Image8->setPixmap(QPixmap(QStringLiteral(":/minimise.jpg")));
+    Image9->setPixmap(QPixmap(QStringLiteral(":/close-hot.jpg")));
+    Image10->setPixmap(QPixmap(QStringLiteral(":/minimise-hot.jpg")));
+    showCaptionPictures(Image8, Image7);
+
+    const QCursor hand(QBitmap(QStringLiteral(":/hand.xbm")),
+                       QBitmap(QStringLiteral(":/hand-mask.xbm")), 5, 0);
+    Label6->setCursor(hand);
+    Label7->setCursor(hand);
+
+    // Moves over the background, the title strip and the caption buttons light the
+    // buttons; presses on the icon, the title and the strip drag the window.
+    setMouseTracking(true);
+    for (QLabel* control : {Label3, Ige_min, Ige_exit}) {
+        control->setMouseTracking(true);
+    }
+    for (QLabel* control : {Label3, Image1, Label4, Ige_min, Ige_exit, Label6, Label7}) {
+        control->installEventFilter(this);
+    }
+}
+
+void FrmMain::showCaptionPictures(const QLabel* minimise, const QLabel* close) {
+    if (minimise) {
+        Ige_min->setPixmap(minimise->pixmap());
+    }
+    if (close) {
+        Ige_exit->setPixmap(close->pixmap());
+    }
+}
+
+void FrmMain::DragForm(Qt::MouseButton button) {
+    // Only a window in its normal state moves, and only with the left button.
+    if (button != Qt::LeftButton || (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized))) {
+        return;
+    }
+    if (QWindow* window = windowHandle()) {
+        window->startSystemMove();
+    }
+}
+
+void FrmMain::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    QPainter(this).drawPixmap(0, 0, skin_);
+}
+
+void FrmMain::mouseMoveEvent(QMouseEvent* event) {
+    // Moves over other controls reach here too; only the bare background counts.
+    if (!childAt(event->position().toPoint())) {
+        showCaptionPictures(Image8, Image7);
+    }
+    QWidget::mouseMoveEvent(event);
+}
+
+bool FrmMain::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseMove && type != QEvent::MouseButtonPress &&
+        type != QEvent::MouseButtonRelease && type != QEvent::MouseButtonDblClick) {
+        return QWidget::eventFilter(watched, event);
+    }
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    const bool left = mouse->button() == Qt::LeftButton;
+    if (type == QEvent::MouseMove) {
+        if (watched == Label3) {
+            showCaptionPictures(Image8, Image7);
+        } else if (watched == Ige_min) {
+            showCaptionPictures(Image10, Image7);
+        } else if (watched == Ige_exit) {
+            showCaptionPictures(Image8, Image9);
+        }
+        return true;
+    }
+    if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) {
+        if (watched == Ige_min && left) {
+            showCaptionPictures(Image8, nullptr);
+        } else if (watched == Ige_exit && left) {
+            showCaptionPictures(nullptr, Image7);
+        } else if (watched == Image1 || watched == Label3 || watched == Label4) {
+            DragForm(mouse->button());
+        }
+        return true;
+    }
+    // Release: the control that took the press gets it, wherever the pointer is now.
+    if (watched == Ige_min && left) {
+        showCaptionPictures(Image8, Image7);
+        showMinimized();
+    } else if (watched == Ige_exit && left) {
+        close();
+    } else if (left &&
+               static_cast<QWidget*>(watched)->rect().contains(mouse->position().toPoint())) {
+        if (watched == Label6) {
+            emit cropContainerRequested();
+        } else if (watched == Label7) {
+            // Nothing is said when no program handles the link.
+            QDesktopServices::openUrl(QUrl(contactLink()));
+        }
+    }
+    return true;
 }
 
 void FrmMain::place(QWidget* control, int left, int top, int width, int height) {

@@ -4,6 +4,7 @@
 #include "capture/Dispatcher.h"
 
 #include <QImage>
+#include <QPixmap>
 #include <QWidget>
 
 class QCheckBox;
@@ -49,6 +50,9 @@ public:
     void centreOnScreen();
 
     TwipsPerPixel twipsPerPixel() const { return tpp_; }
+
+    // The contact link that Label7 opens.
+    static QString contactLink();
 
     // Stores both hotkey texts, always, and applies them.
     void Cmd_Yes_Click();
@@ -109,21 +113,31 @@ signals:
     void folderPickerRequested();
     // The delayed capture is due.
     void captureRequested();
+    // The image-crop link was clicked.
+    void cropContainerRequested();
     // The window is being unloaded (closed by the user or the window manager).
     void unloadRequested();
 
 protected:
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();
+    void loadPictures();
+    // Shows the named holders' pictures on the two caption buttons; nullptr leaves one as is.
+    void showCaptionPictures(const QLabel* minimise, const QLabel* close);
+    void DragForm(Qt::MouseButton button);
     void place(QWidget* control, int left, int top, int width, int height);
     void placeWithNaturalHeight(QWidget* control, int left, int top, int width);
 
     SettingsStore& settings_;
     Prompts& prompts_;
     TwipsPerPixel tpp_;
+    QPixmap skin_;
 };
 
 } // namespace morvane

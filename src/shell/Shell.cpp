@@ -4,10 +4,14 @@
 #include "FrmMain.h"
 #include "GlobalHotkey.h"
 #include "HotkeyText.h"
+#include "TrayIcon.h"
+
 #include "InstanceLock.h"
 #include "Prompts.h"
 #include "capture/Dispatcher.h"
 #include "platform/X11Desktop.h"
+#include <QMenu>
+#include <QSystemTrayIcon>
 
 #include <QApplication>
 #include <QComboBox>
@@ -48,6 +52,7 @@ bool Shell::startUp() {
     connect(main_.get(), &FrmMain::hotkeyApplied, this, &Shell::registerHotkey);
     connect(main_.get(), &FrmMain::folderPickerRequested, this, &Shell::showFolderPicker);
     connect(main_.get(), &FrmMain::captureRequested, this, &Shell::delayedCaptureDue);
+    connect(main_.get(), &FrmMain::cropContainerRequested, this, &Shell::showCropContainer);
 
     main_->loadSettings();
     installTrayIcon();
@@ -87,7 +92,14 @@ Dispatcher& Shell::dispatcher() {
     return *dispatcher_;
 }
 
-void Shell::installTrayIcon() {}
+void Shell::installTrayIcon() {
+    tray_ = std::make_unique<TrayIcon>(*main_);
+    connect(tray_.get(), &TrayIcon::exitRequested, this, [this] {
+        if (main_) {
+            main_->close(); // the shutdown, which also ends the program
+        }
+    });
+}
 
 void Shell::registerHotkey() {
     if (!hotkey_) {
@@ -121,16 +133,29 @@ void Shell::releaseHotkey() {
     }
 }
 
-void Shell::removeTrayIcon() {}
+void Shell::removeTrayIcon() {
+    if (tray_) {
+        // The exit item may be what led here: its menu must outlive its own signal, so the
+        // icon goes at once and the object once control is back in the event loop.
+        tray_->icon().hide();
+        tray_.release()->deleteLater();
+    }
+}
 
 void Shell::showFolderPicker() {}
 
 void Shell::unloadFolderPicker() {}
 
-void Shell::unloadTrayMenu() {}
+void Shell::unloadTrayMenu() {
+    if (tray_) {
+        tray_->menu().hide();
+    }
+}
 
 void Shell::unloadBrowser() {}
 
 void Shell::unloadCropContainer() {}
+
+void Shell::showCropContainer() {}
 
 } // namespace morvane

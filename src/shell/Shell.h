@@ -13,6 +13,7 @@ void configureApplication();
 class Dispatcher;
 class FrmMain;
 class GlobalHotkey;
+class TrayIcon;
 class InstanceLock;
 class QtClipboard;
 class X11Desktop;
@@ -40,6 +41,7 @@ public:
     void shutDown();
 
     FrmMain* mainWindow() const { return main_.get(); }
+    TrayIcon* trayIcon() const { return tray_.get(); }
 
     // The capture engine, made on first use so that start-up does not wait for it.
     Dispatcher& dispatcher();
@@ -55,6 +57,7 @@ private:
     void releaseHotkey();
     void removeTrayIcon();
     void showFolderPicker();
+    void showCropContainer();
     void unloadFolderPicker();
     void unloadTrayMenu();
     void unloadBrowser();
@@ -69,6 +72,7 @@ private:
     std::unique_ptr<QtClipboard> clipboard_;
     std::unique_ptr<Dispatcher> dispatcher_;
     std::unique_ptr<GlobalHotkey> hotkey_;
+    std::unique_ptr<TrayIcon> tray_;
     bool shutDown_ = false;
 };
 

@@ -122,3 +122,35 @@ TEST(Program, HotkeyCapturesIntoTheStoredFolderWhileHidden) {
     EXPECT_TRUE(waitUntil([&] { return QDir(shots).entryList(QDir::Files).size() == 1; }, 5000));
     EXPECT_TRUE(program.isRunning());
 }
+
+TEST(Program, TrayMenuExitEndsWithStatusZeroAndRemovesTheIcon) {
+    Homes homes;
+    ProgramRun program(homes.config(), homes.runtime());
+    const auto window = program.waitForMainWindow();
+    ASSERT_TRUE(window);
+    // The docked icon: the program's small window inside the notification area.
+    QString icon;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            for (const QString& w : visibleWindows(program.pid(), QStringLiteral(".*"))) {
+                const QRect g = windowGeometry(w);
+                if (g.width() > 4 && g.width() <= 64 && QRect(0, 0, 1920, 1080).contains(g)) {
+                    icon = w;
+                    return true;
+                }
+            }
+            return false;
+        },
+        5000));
+    const QRect where = windowGeometry(icon);
+    const qint64 pid = program.pid();
+    runTool(QStringLiteral("xdotool"),
+            {QStringLiteral("mousemove"), QString::number(where.center().x()),
+             QString::number(where.center().y()), QStringLiteral("click"), QStringLiteral("3")});
+    QThread::msleep(300);
+    // The last item, "退    出", from the keyboard: Up from no item wraps to it.
+    runTool(QStringLiteral("xdotool"),
+            {QStringLiteral("key"), QStringLiteral("Up"), QStringLiteral("Return")});
+    EXPECT_EQ(program.waitForExit(), 0);
+    EXPECT_TRUE(visibleWindows(pid, QStringLiteral(".*")).isEmpty()) << "the icon stayed";
+}

@@ -1,0 +1,124 @@
+// Draws the program's pictures into resources/, so that they can be made again:
+//   skin.bmp        487 x 336, 24-bit: a 23-pixel blue title strip over RGB(0, 162, 232)
+//   icon.png        48 x 48, 32-bit: the program icon (a camera lens in a frame)
+//   close.jpg       18 x 18: white cross on green      (close-hot.jpg: on lighter green)
+//   minimise.jpg    18 x 18: white bar on green        (minimise-hot.jpg: on lighter green)
+//   hand.xbm        32 x 32 monochrome pointing hand, and hand-mask.xbm; hot spot (5, 0)
+//
+//   make_pictures RESOURCES-FOLDER
+#include <QBitmap>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <cstdio>
+
+namespace {
+
+QImage skin() {
+    QImage image(487, 336, QImage::Format_RGB888);
+    image.fill(QColor(0, 162, 232));
+    QPainter p(&image);
+    QLinearGradient strip(0, 0, 0, 23);
+    strip.setColorAt(0.0, QColor(120, 200, 250));
+    strip.setColorAt(0.6, QColor(30, 140, 220));
+    strip.setColorAt(1.0, QColor(10, 90, 170));
+    p.fillRect(0, 0, 487, 20, strip);
+    p.fillRect(0, 20, 487, 3, QColor(0, 70, 140)); // the darker band at the strip's foot
+    return image;
+}
+
+QImage icon() {
+    QImage image(48, 48, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(QColor(20, 60, 110));
+    p.setPen(QPen(QColor(240, 240, 240), 2));
+    p.drawRoundedRect(QRectF(3, 10, 42, 30), 6, 6);
+    p.fillRect(QRectF(10, 6, 12, 6), QColor(240, 240, 240));
+    p.setBrush(QColor(0, 162, 232));
+    p.drawEllipse(QPointF(24, 25), 10, 10);
+    p.setBrush(QColor(255, 255, 255, 200));
+    p.setPen(Qt::NoPen);
+    p.drawEllipse(QPointF(20, 21), 3, 3);
+    return image;
+}
+
+QImage button(bool cross, bool hot) {
+    QImage image(18, 18, QImage::Format_RGB888);
+    image.fill(hot ? QColor(90, 210, 90) : QColor(20, 150, 40));
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::white, 2.2, Qt::SolidLine, Qt::RoundCap));
+    if (cross) {
+        p.drawLine(QPointF(5, 5), QPointF(13, 13));
+        p.drawLine(QPointF(13, 5), QPointF(5, 13));
+    } else {
+        p.drawLine(QPointF(5, 12), QPointF(13, 12));
+    }
+    return image;
+}
+
+// The hand's outline, with the tip of the index finger at (5, 0).
+QPainterPath hand() {
+    QPainterPath path;
+    path.moveTo(4, 1);
+    path.quadTo(5, -0.5, 7, 1);
+    path.lineTo(7, 11);
+    path.lineTo(9, 10);
+    path.lineTo(11, 11);
+    path.lineTo(13, 11);
+    path.lineTo(15, 12);
+    path.lineTo(17, 13);
+    path.lineTo(18, 14);
+    path.lineTo(18, 22);
+    path.lineTo(16, 27);
+    path.lineTo(7, 27);
+    path.lineTo(2, 19);
+    path.lineTo(1, 16);
+    path.lineTo(2, 15);
+    path.lineTo(4, 16);
+    path.closeSubpath();
+    return path;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QGuiApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_pictures RESOURCES-FOLDER\n");
+        return 2;
+    }
+    const QString folder = QString::fromLocal8Bit(argv[1]) + QLatin1Char('/');
+    bool ok = skin().save(folder + QStringLiteral("skin.bmp"), "BMP");
+    ok = icon().save(folder + QStringLiteral("icon.png"), "PNG") && ok;
+    ok = button(true, false).save(folder + QStringLiteral("close.jpg"), "JPEG", 95) && ok;
+    ok = button(true, true).save(folder + QStringLiteral("close-hot.jpg"), "JPEG", 95) && ok;
+    ok = button(false, false).save(folder + QStringLiteral("minimise.jpg"), "JPEG", 95) && ok;
+    ok = button(false, true).save(folder + QStringLiteral("minimise-hot.jpg"), "JPEG", 95) && ok;
+
+    // Monochrome pointer: the bitmap is black where set; the mask says where it shows.
+    QBitmap shape(32, 32);
+    QBitmap mask(32, 32);
+    shape.fill(Qt::color0);
+    mask.fill(Qt::color0);
+    {
+        QPainter m(&mask);
+        m.setPen(QPen(Qt::color1, 1));
+        m.setBrush(Qt::color1);
+        m.drawPath(hand()); // the white inside and its black outline
+        QPainter s(&shape);
+        s.setPen(QPen(Qt::color1, 1));
+        s.setBrush(Qt::NoBrush);
+        s.drawPath(hand());
+    }
+    ok = shape.save(folder + QStringLiteral("hand.xbm"), "XBM") && ok;
+    ok = mask.save(folder + QStringLiteral("hand-mask.xbm"), "XBM") && ok;
+    if (!ok) {
+        std::fprintf(stderr, "make_pictures: could not write every picture into %s\n", argv[1]);
+        return 1;
+    }
+    return 0;
+}
