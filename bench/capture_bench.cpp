@@ -4,6 +4,7 @@
 //   - resident memory and open descriptors after 10 captures and after 1,000.
 //
 //   capture_bench [RUNS]
+#include "BenchStats.h"
 #include "capture/Dispatcher.h"
 #include "capture/FileNaming.h"
 #include "platform/X11Desktop.h"
@@ -38,28 +39,10 @@ struct SilentPrompts final : Prompts {
     QString input(const QString&, const QString&, const QString&) override { return {}; }
 };
 
-long residentKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return -1;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:")) {
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-        }
-    }
-    return -1;
-}
-
 qsizetype openDescriptors() {
     return QDir(QStringLiteral("/proc/self/fd"))
         .entryList(QDir::NoDotAndDotDot | QDir::AllEntries)
         .size();
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
 } // namespace
@@ -94,14 +77,14 @@ int main(int argc, char* argv[]) {
     for (int i = 0; i < 10; ++i) {
         captureOnce();
     }
-    const long rss10 = residentKiB();
+    const long rss10 = bench::residentKiB();
     const qsizetype fds10 = openDescriptors();
 
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
         times.push_back(captureOnce());
     }
-    std::printf("fullscreen_capture_ms_median: %.2f\n", median(times));
+    std::printf("fullscreen_capture_ms_median: %.2f\n", bench::median(times));
     std::printf("fullscreen_capture_ms_min_max: %.2f %.2f\n",
                 *std::min_element(times.begin(), times.end()),
                 *std::max_element(times.begin(), times.end()));
@@ -109,7 +92,7 @@ int main(int argc, char* argv[]) {
     for (int i = 10 + runs; i < 1000; ++i) {
         captureOnce();
     }
-    std::printf("rss_kib_after_10_and_1000_captures: %ld %ld\n", rss10, residentKiB());
+    std::printf("rss_kib_after_10_and_1000_captures: %ld %ld\n", rss10, bench::residentKiB());
     std::printf("open_fds_after_10_and_1000_captures: %lld %lld\n", static_cast<long long>(fds10),
                 static_cast<long long>(openDescriptors()));
     {
@@ -130,7 +113,7 @@ int main(int argc, char* argv[]) {
                 return 1;
             }
         }
-        std::printf("naming_ms_with_10000_captures: %.2f\n", median(naming));
+        std::printf("naming_ms_with_10000_captures: %.2f\n", bench::median(naming));
     }
 
     return 0;

@@ -3,6 +3,8 @@
 // takes to start and send a key is measured alone beside it.
 //
 //   hotkey_bench PROGRAM [PRESSES]
+#include "BenchStats.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -18,11 +20,6 @@
 #include <vector>
 
 namespace {
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
 
 bool run(const QStringList& args) {
     QProcess tool;
@@ -87,8 +84,8 @@ int main(int argc, char* argv[]) {
         xdotoolAlone.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
         QThread::msleep(20);
     }
-    std::printf("hotkey_press_to_file_ms_median: %.2f\n", median(toFile));
-    std::printf("xdotool_key_alone_ms_median: %.2f\n", median(xdotoolAlone));
+    std::printf("hotkey_press_to_file_ms_median: %.2f\n", bench::median(toFile));
+    std::printf("xdotool_key_alone_ms_median: %.2f\n", bench::median(xdotoolAlone));
     program.terminate();
     program.waitForFinished(5000);
     close(inotify);

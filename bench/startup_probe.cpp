@@ -5,6 +5,8 @@
 // Prints one "name: value" line per figure.
 //
 //   startup_probe PROGRAM TITLE [STARTS] [IDLE-SECONDS]
+#include "BenchStats.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -104,19 +106,6 @@ long ticksUsed(qint64 pid) {
     return fields.value(11).toLong() + fields.value(12).toLong(); // utime + stime
 }
 
-long residentKiB(qint64 pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return -1;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:")) {
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-        }
-    }
-    return -1;
-}
-
 void stop(QProcess& process) {
     process.terminate();
     if (!process.waitForFinished(5000)) {
@@ -160,9 +149,7 @@ int main(int argc, char* argv[]) {
         times.push_back(*ms);
     }
     std::sort(times.begin(), times.end());
-    const double median = times.size() % 2
-                              ? times[times.size() / 2]
-                              : (times[times.size() / 2 - 1] + times[times.size() / 2]) / 2;
+    const double median = bench::median(times);
     std::printf("start_to_window_ms_median: %.1f\n", median);
     std::printf("start_to_window_ms_min_max: %.1f %.1f\n", times.front(), times.back());
 
@@ -180,7 +167,8 @@ int main(int argc, char* argv[]) {
         const double msPerTick = 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
         std::printf("idle_cpu_ms_over_%ds: %.0f\n", idleSeconds,
                     static_cast<double>(after - before) * msPerTick);
-        std::printf("idle_rss_kib: %ld\n", residentKiB(process.processId()));
+        std::printf("idle_rss_kib: %ld\n",
+                    bench::residentKiB(QString::number(process.processId())));
         stop(process);
     }
     return 0;

@@ -6,6 +6,7 @@
 #include "shell/InstanceLock.h"
 #include "shell/SettingsStore.h"
 #include "shell/Shell.h"
+#include "support/RecordingCapture.h"
 #include "support/RecordingPrompts.h"
 #include "support/TestWindows.h"
 
@@ -22,18 +23,6 @@
 using namespace morvane;
 
 namespace {
-
-struct Host final : CaptureHost {
-    QString folder;
-    CaptureMode mode = CaptureMode::Control;
-    bool overlay = false;
-    QImage held;
-    QString saveFolder() const override { return folder; }
-    CaptureMode captureMode() const override { return mode; }
-    bool pointerOverlay() const override { return overlay; }
-    void holdPicture(const QImage& picture) override { held = picture; }
-    void disarmDelayedCapture() override {}
-};
 
 QImage loadBmp(const QString& path) {
     return QImage(path, "BMP").convertToFormat(QImage::Format_RGB32);
@@ -64,12 +53,15 @@ bool allPixels(const QImage& image, const QRect& area, QRgb colour) {
 
 class CaptureOnX : public ::testing::Test {
 protected:
-    CaptureOnX() { host.folder = dir.path(); }
+    CaptureOnX() {
+        host.folder = dir.path();
+        host.mode = CaptureMode::Control;
+    }
 
     QTemporaryDir dir;
     test::TestWindows windows;
     X11Desktop desktop;
-    Host host;
+    test::RecordingHost host;
     test::RecordingPrompts prompts;
     QtClipboard clipboard;
     Dispatcher dispatcher{host, desktop, prompts, clipboard};

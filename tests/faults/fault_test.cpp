@@ -3,6 +3,7 @@
 // file systems it mounts vanish with it, whatever happens.
 #include "capture/Dispatcher.h"
 #include "platform/MemoryDesktop.h"
+#include "support/RecordingCapture.h"
 #include "support/RecordingPrompts.h"
 
 #include <QCoreApplication>
@@ -17,20 +18,6 @@ using namespace morvane;
 
 namespace {
 
-struct Host final : CaptureHost {
-    QString folder;
-    int disarmed = 0;
-    QString saveFolder() const override { return folder; }
-    CaptureMode captureMode() const override { return CaptureMode::FullScreen; }
-    bool pointerOverlay() const override { return false; }
-    void holdPicture(const QImage&) override {}
-    void disarmDelayedCapture() override { ++disarmed; }
-};
-
-struct Clipboard final : ClipboardSink {
-    void setImage(const QImage&) override {}
-};
-
 bool mountTmpfs(const QString& where, const char* options, unsigned long flags = 0) {
     return ::mount("tmpfs", QFile::encodeName(where).constData(), "tmpfs", flags, options) == 0;
 }
@@ -44,9 +31,9 @@ class RefusingFolder : public ::testing::Test {
 protected:
     QTemporaryDir dir;
     MemoryDesktop desktop; // 1920 x 1080: a 6 MB capture
-    Host host;
+    test::RecordingHost host;
     test::RecordingPrompts prompts;
-    Clipboard clipboard;
+    test::RecordingClipboard clipboard;
     Dispatcher dispatcher{host, desktop, prompts, clipboard};
 };
 

@@ -1,6 +1,7 @@
 #include "capture/Dispatcher.h"
 #include "capture/Grabber.h"
 #include "platform/MemoryDesktop.h"
+#include "support/RecordingCapture.h"
 #include "support/RecordingPrompts.h"
 
 #include <QDir>
@@ -11,30 +12,6 @@
 using namespace morvane;
 
 namespace {
-
-struct FakeHost final : CaptureHost {
-    QString folder;
-    CaptureMode mode = CaptureMode::FullScreen;
-    bool overlay = false;
-    QImage held;
-    int disarmed = 0;
-
-    QString saveFolder() const override { return folder; }
-    CaptureMode captureMode() const override { return mode; }
-    bool pointerOverlay() const override { return overlay; }
-    void holdPicture(const QImage& picture) override { held = picture; }
-    void disarmDelayedCapture() override { ++disarmed; }
-};
-
-struct FakeClipboard final : ClipboardSink {
-    QList<QImage> images;
-    void setImage(const QImage& image) override { images << image; }
-};
-
-struct FakeOpener final : WebAddressOpener {
-    QStringList addresses;
-    void openAddress(const QString& address) override { addresses << address; }
-};
 
 QImage loadBmp(const QString& path) {
     QImage image(path, "BMP");
@@ -64,10 +41,10 @@ protected:
 
     QTemporaryDir dir;
     MemoryDesktop desktop;
-    FakeHost host;
+    test::RecordingHost host;
     test::RecordingPrompts prompts;
-    FakeClipboard clipboard;
-    FakeOpener opener;
+    test::RecordingClipboard clipboard;
+    test::RecordingOpener opener;
     Dispatcher dispatcher{host, desktop, prompts, clipboard, &opener};
     WindowId owner = 0, dialog = 0, control = 0;
 };

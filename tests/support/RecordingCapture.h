@@ -1,0 +1,37 @@
+#pragma once
+
+#include "capture/Dispatcher.h"
+
+#include <QImage>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace morvane::test {
+
+// Stands in for the main window: the choices a test sets, and what the capture left.
+struct RecordingHost final : CaptureHost {
+    QString folder;
+    CaptureMode mode = CaptureMode::FullScreen;
+    bool overlay = false;
+    QImage held;
+    int disarmed = 0;
+
+    QString saveFolder() const override { return folder; }
+    CaptureMode captureMode() const override { return mode; }
+    bool pointerOverlay() const override { return overlay; }
+    void holdPicture(const QImage& picture) override { held = picture; }
+    void disarmDelayedCapture() override { ++disarmed; }
+};
+
+struct RecordingClipboard final : ClipboardSink {
+    QList<QImage> images;
+    void setImage(const QImage& image) override { images << image; }
+};
+
+struct RecordingOpener final : WebAddressOpener {
+    QStringList addresses;
+    void openAddress(const QString& address) override { addresses << address; }
+};
+
+} // namespace morvane::test
