@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QList>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
@@ -51,6 +52,9 @@ public:
 
     // The window's outer rectangle, border included, in screen pixels.
     virtual QRect windowRect(WindowId window) = 0;
+
+    // The window's direct children, the top of the stacking order first.
+    virtual QList<WindowId> children(WindowId window) = 0;
 
     // The primary screen's size in pixels.
     virtual QSize screenSize() = 0;

@@ -1,6 +1,7 @@
 #include "MemoryDesktop.h"
 
 #include <QPainter>
+#include <algorithm>
 
 namespace morvane {
 
@@ -80,6 +81,12 @@ QRect MemoryDesktop::windowRect(WindowId window) {
     }
     const Window* w = find(window);
     return w ? w->rect : QRect();
+}
+
+QList<WindowId> MemoryDesktop::children(WindowId window) {
+    QList<WindowId> result = childrenOf(window);
+    std::reverse(result.begin(), result.end()); // later siblings lie above
+    return result;
 }
 
 QImage MemoryDesktop::grabScreen(const QRect& rect) {

@@ -43,6 +43,7 @@ public:
     QByteArray className(WindowId window) override;
     QByteArray windowText(WindowId window) override;
     QRect windowRect(WindowId window) override;
+    QList<WindowId> children(WindowId window) override;
     QSize screenSize() override { return framebuffer_.size(); }
     QImage grabScreen(const QRect& rect) override;
     std::optional<PointerImage> pointerImage() override;

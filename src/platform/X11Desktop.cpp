@@ -3,6 +3,7 @@
 #include "ImagePool.h"
 
 #include <QList>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <sys/ipc.h>
@@ -320,6 +321,15 @@ QRect X11Desktop::windowRect(WindowId window) {
     const int border = geo->border_width;
     return QRect(where->dst_x - border, where->dst_y - border, geo->width + 2 * border,
                  geo->height + 2 * border);
+}
+
+QList<WindowId> X11Desktop::children(WindowId window) {
+    if (!connection_ || window == 0) {
+        return {};
+    }
+    QList<WindowId> result = childrenOf(window); // bottom first, as the server lists them
+    std::reverse(result.begin(), result.end());
+    return result;
 }
 
 QSize X11Desktop::screenSize() {

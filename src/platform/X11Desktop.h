@@ -24,6 +24,7 @@ public:
     QByteArray className(WindowId window) override;
     QByteArray windowText(WindowId window) override;
     QRect windowRect(WindowId window) override;
+    QList<WindowId> children(WindowId window) override;
     QSize screenSize() override;
     QImage grabScreen(const QRect& rect) override;
     std::optional<PointerImage> pointerImage() override;

@@ -22,6 +22,9 @@ TEST(X11DesktopWindows, FindsTheDeepestViewableWindowUnderAPoint) {
     EXPECT_EQ(desktop.windowAt(QPoint(300, 300)), upper);
     EXPECT_EQ(desktop.windowAt(QPoint(260, 260)), child);
     EXPECT_EQ(desktop.parentOf(child), upper);
+    // Children come top of the stacking order first.
+    const WindowId above = windows.create({.rect = QRect(0, 0, 10, 10), .parent = upper});
+    EXPECT_EQ(desktop.children(upper), (QList<WindowId>{above, child}));
     EXPECT_EQ(desktop.parentOf(upper), 0u);
     // Nothing but the root far away from them.
     const WindowId background = desktop.windowAt(QPoint(1500, 50));
