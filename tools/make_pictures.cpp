@@ -83,6 +83,46 @@ QPainterPath hand() {
     return path;
 }
 
+// 24 x 24 toolbar icons of the browser window, drawn as simple white-on-blue signs.
+QImage toolIcon(const QString& kind) {
+    QImage image(24, 24, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0, 120, 200));
+    p.drawRoundedRect(QRectF(1, 1, 22, 22), 4, 4);
+    p.setPen(QPen(Qt::white, 2.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    if (kind == QLatin1String("back") || kind == QLatin1String("forward")) {
+        const bool back = kind == QLatin1String("back");
+        const qreal tip = back ? 6 : 18;
+        const qreal tail = back ? 18 : 6;
+        p.drawLine(QPointF(tail, 12), QPointF(tip, 12));
+        p.drawLine(QPointF(tip, 12), QPointF((tip + tail) / 2, 6));
+        p.drawLine(QPointF(tip, 12), QPointF((tip + tail) / 2, 18));
+    } else if (kind == QLatin1String("stop")) {
+        p.drawLine(QPointF(7, 7), QPointF(17, 17));
+        p.drawLine(QPointF(17, 7), QPointF(7, 17));
+    } else if (kind == QLatin1String("refresh")) {
+        p.drawArc(QRectF(6, 6, 12, 12), 30 * 16, 300 * 16);
+        p.drawLine(QPointF(17, 4), QPointF(17, 9));
+    } else if (kind == QLatin1String("home")) {
+        p.drawPolyline(QPolygonF({QPointF(5, 12), QPointF(12, 5), QPointF(19, 12)}));
+        p.drawPolyline(
+            QPolygonF({QPointF(7, 11), QPointF(7, 18), QPointF(17, 18), QPointF(17, 11)}));
+    } else if (kind == QLatin1String("search")) {
+        p.drawEllipse(QRectF(5, 5, 10, 10));
+        p.drawLine(QPointF(14, 14), QPointF(19, 19));
+    } else { // capture: a page with a downward arrow
+        p.drawRect(QRectF(6, 4, 12, 16));
+        p.drawLine(QPointF(12, 8), QPointF(12, 16));
+        p.drawLine(QPointF(12, 16), QPointF(9, 13));
+        p.drawLine(QPointF(12, 16), QPointF(15, 13));
+    }
+    return image;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -116,6 +156,12 @@ int main(int argc, char* argv[]) {
     }
     ok = shape.save(folder + QStringLiteral("hand.xbm"), "XBM") && ok;
     ok = mask.save(folder + QStringLiteral("hand-mask.xbm"), "XBM") && ok;
+    for (const char* kind : {"back", "forward", "stop", "refresh", "home", "search", "capture"}) {
+        const QString name = QString::fromLatin1(kind);
+        ok = toolIcon(name).save(folder + QStringLiteral("web-") + name + QStringLiteral(".png"),
+                                 "PNG") &&
+             ok;
+    }
     if (!ok) {
         std::fprintf(stderr, "make_pictures: could not write every picture into %s\n", argv[1]);
         return 1;

@@ -10,11 +10,14 @@
 #include "Prompts.h"
 #include "capture/Dispatcher.h"
 #include "platform/X11Desktop.h"
+#include "webcapture/WebModule.h"
 #include <QMenu>
 #include <QSystemTrayIcon>
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLibrary>
+#include <QLineEdit>
 #include <QStyleFactory>
 
 namespace morvane {
@@ -32,7 +35,7 @@ void configureApplication() {
 Shell::Shell(SettingsStore& settings, Prompts& prompts, InstanceLock& instanceLock,
              std::function<void()> endProgram)
     : settings_(settings), prompts_(prompts), instanceLock_(instanceLock),
-      endProgram_(std::move(endProgram)) {
+      endProgram_(std::move(endProgram)), webOpener_(*this) {
     if (!endProgram_) {
         endProgram_ = [] { QCoreApplication::exit(0); };
     }
@@ -88,6 +91,7 @@ Dispatcher& Shell::dispatcher() {
         desktop_ = std::make_unique<X11Desktop>();
         clipboard_ = std::make_unique<QtClipboard>();
         dispatcher_ = std::make_unique<Dispatcher>(*main_, *desktop_, prompts_, *clipboard_);
+        dispatcher_->setWebAddressOpener(&webOpener_);
     }
     return *dispatcher_;
 }
@@ -152,7 +156,35 @@ void Shell::unloadTrayMenu() {
     }
 }
 
-void Shell::unloadBrowser() {}
+void Shell::unloadBrowser() {
+    if (browser_) {
+        browser_->closeBrowser();
+    }
+}
+
+void Shell::openInBrowser(const QString& address) {
+    if (!browser_) {
+        // Next to the program, or where the build put it.
+        QLibrary module(QCoreApplication::applicationDirPath() + QStringLiteral("/morvane_web"));
+        if (!module.load()) {
+            module.setFileName(QStringLiteral(MORVANE_MODULE_DIR "/morvane_web"));
+            module.load();
+        }
+        const auto create = reinterpret_cast<CreateWebBrowser>(module.resolve(kCreateWebBrowser));
+        if (!create) {
+            return;
+        }
+        WebCaptureContext context;
+        context.mainWindow = main_.get();
+        context.saveFolder = [this] { return main_ ? main_->Txt_App->text() : QString(); };
+        context.prompts = &prompts_;
+        dispatcher(); // the desktop and the clipboard
+        context.desktop = desktop_.get();
+        context.clipboard = clipboard_.get();
+        browser_.reset(create(&context));
+    }
+    browser_->openAddress(address);
+}
 
 void Shell::unloadCropContainer() {}
 

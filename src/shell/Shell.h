@@ -1,5 +1,7 @@
 #pragma once
 
+#include "capture/Dispatcher.h"
+
 #include <QObject>
 #include <functional>
 #include <memory>
@@ -14,6 +16,7 @@ class Dispatcher;
 class FrmMain;
 class GlobalHotkey;
 class TrayIcon;
+class WebBrowser;
 class InstanceLock;
 class QtClipboard;
 class X11Desktop;
@@ -58,6 +61,8 @@ private:
     void removeTrayIcon();
     void showFolderPicker();
     void showCropContainer();
+    // Opens an address in the browser window, loading the browser module on first use.
+    void openInBrowser(const QString& address);
     void unloadFolderPicker();
     void unloadTrayMenu();
     void unloadBrowser();
@@ -73,6 +78,14 @@ private:
     std::unique_ptr<Dispatcher> dispatcher_;
     std::unique_ptr<GlobalHotkey> hotkey_;
     std::unique_ptr<TrayIcon> tray_;
+    std::unique_ptr<WebBrowser> browser_;
+
+    // Hands the dispatcher's web addresses to the browser window.
+    struct WebOpener final : WebAddressOpener {
+        explicit WebOpener(Shell& shell) : shell_(shell) {}
+        void openAddress(const QString& address) override { shell_.openInBrowser(address); }
+        Shell& shell_;
+    } webOpener_;
     bool shutDown_ = false;
 };
 

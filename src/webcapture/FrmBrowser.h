@@ -1,0 +1,75 @@
+#pragma once
+
+#include "WebModule.h"
+#include "webcapture/PagePlan.h"
+
+#include <QImage>
+#include <QPointer>
+#include <QWidget>
+#include <optional>
+
+class QAction;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QPushButton;
+class QTimer;
+class QToolBar;
+class QWebEngineView;
+
+namespace morvane {
+
+// The program's own browser window: a toolbar, an address box and the page's view. Its
+// "滚动抓图" button captures the whole page, scrolling it view by view.
+class FrmBrowser : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit FrmBrowser(const WebCaptureContext& context);
+    ~FrmBrowser() override;
+
+    // Navigates to the text of the address box.
+    void cboAddress_Click();
+    void tbToolBar_ButtonClick(const QString& key);
+    void StartPageCapture();
+
+    QToolBar* tbToolBar;
+    QPushButton* Command1;
+    QWidget* picAddress;
+    QLabel* lblAddress;
+    QComboBox* cboAddress;
+    QFrame* viewFrame;
+    QWebEngineView* brwWebBrowser;
+    QImage Picture1;
+    QTimer* timTimer;
+
+    // The file the last capture wrote; empty when none.
+    QString lastFile() const { return lastFile_; }
+    bool isCapturing() const { return capturing_; }
+
+    // Document properties of the scrolling element, read and written through the page's
+    // script engine; nothing when the page did not answer in time.
+    std::optional<int> readMetric(const char* property);
+    void writeMetric(const char* property, int value);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    std::optional<QVariant> runScript(const QString& script, int timeoutMs = 5000);
+    void ChooseScrollElement();
+    bool CapturePage(QImage& page);
+    void SettleView();
+    QRect viewOnScreen() const;
+    void timTimer_Timer();
+
+    WebCaptureContext context_;
+    QString scrollElement_; // a script expression naming the scrolling element, or empty
+    bool capturing_ = false;
+    bool loadPending_ = false;
+    int settleColour_ = 0;
+    QString lastFile_;
+};
+
+} // namespace morvane

@@ -1,0 +1,59 @@
+// The browser module's entry: made into a library of its own and loaded on first use.
+#include "WebModule.h"
+#include "FrmBrowser.h"
+
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QScreen>
+#include <unistd.h>
+
+namespace morvane {
+
+namespace {
+
+class BrowserWindow final : public WebBrowser {
+public:
+    explicit BrowserWindow(const WebCaptureContext& context) : context_(context) {}
+
+    // Shows the window (made anew after it was closed), puts the address into its box and
+    // navigates there.
+    void openAddress(const QString& address) override {
+        if (!window_) {
+            window_ = new FrmBrowser(context_);
+            // Filling the screen's free area first, in case the window manager does not
+            // maximise a window as it appears.
+            if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+                window_->setGeometry(screen->availableGeometry());
+            }
+            window_->showMaximized();
+        }
+        window_->show();
+        window_->raise();
+        window_->cboAddress->setEditText(address);
+        window_->cboAddress_Click();
+    }
+
+    void closeBrowser() override {
+        if (window_) {
+            window_->close();
+        }
+    }
+
+private:
+    WebCaptureContext context_;
+    QPointer<FrmBrowser> window_;
+};
+
+} // namespace
+
+} // namespace morvane
+
+extern "C" Q_DECL_EXPORT morvane::WebBrowser*
+morvane_create_web_browser(const morvane::WebCaptureContext* context) {
+    // The web engine's sandbox cannot run as root; everyone else keeps it.
+    if (::geteuid() == 0) {
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    }
+    return new morvane::BrowserWindow(*context);
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "capture/Dispatcher.h"
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace morvane {
+
+class Desktop;
+class Prompts;
+
+// What the browser window needs of the rest of the program.
+struct WebCaptureContext {
+    QWidget* mainWindow = nullptr;       // disabled while the browser window is open
+    std::function<QString()> saveFolder; // the save-folder box, read when it is needed
+    Prompts* prompts = nullptr;
+    Desktop* desktop = nullptr; // where the page's pixels are read from the screen
+    ClipboardSink* clipboard = nullptr;
+};
+
+// The browser window, as the rest of the program drives it: open an address, close.
+class WebBrowser : public WebAddressOpener {
+public:
+    virtual void closeBrowser() = 0;
+};
+
+// The browser lives in a module of its own, loaded with the first web capture, so that the
+// program starts and idles without the web engine. The module exports this factory.
+using CreateWebBrowser = WebBrowser* (*)(const WebCaptureContext* context);
+inline constexpr const char* kCreateWebBrowser = "morvane_create_web_browser";
+
+} // namespace morvane
