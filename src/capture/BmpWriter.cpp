@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <algorithm>
 #include <vector>
 
 namespace morvane {
@@ -27,17 +28,15 @@ qsizetype rowBytes(int width) {
     return (static_cast<qsizetype>(width) * 3 + 3) & ~qsizetype{3};
 }
 
-// Fills out (header + rows) for image; out must hold bmpSize(image) bytes.
-void encodeInto(const QImage& source, char* out) {
-    const QImage image =
-        source.format() == QImage::Format_RGB32 || source.format() == QImage::Format_ARGB32
-            ? source
-            : source.convertToFormat(QImage::Format_RGB32);
-    const int width = image.width();
-    const int height = image.height();
-    const qsizetype stride = rowBytes(width);
-    const auto pixelBytes = static_cast<std::uint32_t>(stride * height);
+QImage asRgb32(const QImage& source) {
+    return source.format() == QImage::Format_RGB32 || source.format() == QImage::Format_ARGB32
+               ? source
+               : source.convertToFormat(QImage::Format_RGB32);
+}
 
+// The 54 header bytes of a width x height picture.
+void writeHeader(char* out, int width, int height) {
+    const auto pixelBytes = static_cast<std::uint32_t>(rowBytes(width) * height);
     std::memset(out, 0, kHeaderBytes);
     out[0] = 'B';
     out[1] = 'M';
@@ -51,9 +50,15 @@ void encodeInto(const QImage& source, char* out) {
     put32(out + 34, pixelBytes);                         // image size (no compression)
     put32(out + 38, 3780);                               // 96 DPI in pixels per metre
     put32(out + 42, 3780);
+}
 
-    char* row = out + kHeaderBytes;
-    for (int y = height - 1; y >= 0; --y, row += stride) {
+// Stored rows first .. first + count - 1, counted from the bottom row of the image.
+void encodeRows(const QImage& image, int first, int count, char* out) {
+    const int width = image.width();
+    const qsizetype stride = rowBytes(width);
+    char* row = out;
+    for (int stored = first; stored < first + count; ++stored, row += stride) {
+        const int y = image.height() - 1 - stored;
         const auto* pixels = reinterpret_cast<const std::uint32_t*>(image.constScanLine(y));
         auto* to = reinterpret_cast<unsigned char*>(row);
         for (int x = 0; x < width; ++x) {
@@ -88,9 +93,11 @@ bool writeAll(int fd, const char* data, qsizetype size) {
 
 } // namespace
 
-QByteArray encodeBmp24(const QImage& image) {
+QByteArray encodeBmp24(const QImage& source) {
+    const QImage image = asRgb32(source);
     QByteArray bytes(bmpSize(image), Qt::Uninitialized);
-    encodeInto(image, bytes.data());
+    writeHeader(bytes.data(), image.width(), image.height());
+    encodeRows(image, 0, image.height(), bytes.data() + kHeaderBytes);
     return bytes;
 }
 
@@ -104,15 +111,27 @@ bool writeNewBmp24(const QString& path, const QImage& image) {
     if (fd < 0) {
         return false;
     }
-    // One buffer for the whole file, kept between captures: a fresh multi-megabyte
-    // allocation would cost more in page faults than encoding the pixels does.
+    // The file is encoded and written in pieces of about 8 MiB through one buffer kept
+    // between captures: a screen fits in one piece, and a page many screens tall does not
+    // make the program keep a buffer of its whole size. A fresh buffer for each capture
+    // would cost more in page faults than encoding the pixels does.
+    const QImage pixels = asRgb32(image);
+    const qsizetype stride = rowBytes(pixels.width());
+    const int rowsPerPiece = static_cast<int>(std::max<qsizetype>(1, (qsizetype{8} << 20) / stride));
     static std::vector<char> buffer;
-    const auto size = static_cast<size_t>(bmpSize(image));
-    if (buffer.size() < size) {
-        buffer.resize(size);
+    const auto pieceBytes = static_cast<size_t>(kHeaderBytes + stride * rowsPerPiece);
+    if (buffer.size() < pieceBytes) {
+        buffer.resize(pieceBytes);
     }
-    encodeInto(image, buffer.data());
-    const bool written = writeAll(fd, buffer.data(), static_cast<qsizetype>(size));
+    writeHeader(buffer.data(), pixels.width(), pixels.height());
+    bool written = true;
+    qsizetype offset = kHeaderBytes; // the first piece carries the header
+    for (int first = 0; written && first < pixels.height(); first += rowsPerPiece) {
+        const int count = std::min(rowsPerPiece, pixels.height() - first);
+        encodeRows(pixels, first, count, buffer.data() + offset);
+        written = writeAll(fd, buffer.data(), offset + stride * count);
+        offset = 0;
+    }
     const int writeError = errno;
     const bool closed = ::close(fd) == 0;
     if (!written || !closed) {

@@ -45,9 +45,10 @@ constexpr ToolButton kButtons[] = {
     {"gdzt", "滚动抓图", ":/web-capture.png"},
 };
 
-// The largest page image held: 256 MiB of 32-bit pixels, over 1920 x 34000 and
-// 1280 x 50000; a taller page would ask for more memory than a capture should take.
-constexpr qint64 kMaxPagePixels = qint64{1} << 26;
+// The largest page image held: 100 million pixels, 400 MB at 32 bits a pixel (1920 x 52083,
+// 1280 x 78125). More would ask a desktop for memory no capture should take; the file is
+// written in pieces, so the image is the only copy of that size.
+constexpr qint64 kMaxPagePixels = 100'000'000;
 
 const QString kMarkerId = QStringLiteral("__morvane_settle_marker");
 

@@ -157,3 +157,39 @@ TEST_F(WebCapture, PageWiderAndTallerThanTheViewIsStitchedExactly) {
     EXPECT_EQ(mismatches(saved, [](int x, int y) { return blockColour(y / 120 * 25 + x / 120); }),
               0);
 }
+
+TEST_F(WebCapture, MissingFolderWritesNothingAndKeepsTheWindow) {
+    QByteArray html = kHead;
+    for (int block = 0; block < 12; ++block) {
+        html += "<div style='background:" + colour(blockColour(block)) + "'></div>";
+    }
+    QWidget* browser = open(html + "</body></html>");
+    shell.mainWindow()->Txt_App->setText(dir.filePath(QStringLiteral("missing")));
+    for (QAction* action : browser->findChild<QToolBar*>()->actions()) {
+        if (action->data().toString() == QLatin1String("gdzt")) {
+            action->trigger();
+        }
+    }
+    EXPECT_TRUE(prompts.messages.isEmpty());
+    EXPECT_FALSE(QDir(dir.filePath(QStringLiteral("missing"))).exists());
+    EXPECT_EQ(browserWindow(), browser) << "the window stays open";
+    // The page reached the clipboard all the same.
+    EXPECT_EQ(QGuiApplication::clipboard()->image().height(), 1200);
+    browser->close();
+    EXPECT_TRUE(shell.mainWindow()->isEnabled());
+}
+
+TEST_F(WebCapture, PageTooLargeForOneImageIsRefusedWithAMessage) {
+    // 3000 x 40000: 120 million pixels, past what one capture holds.
+    QWidget* browser = open(kHead + "<div style='width:3000px;height:40000px;background:#123456'>"
+                                    "</div></body></html>");
+    for (QAction* action : browser->findChild<QToolBar*>()->actions()) {
+        if (action->data().toString() == QLatin1String("gdzt")) {
+            action->trigger();
+        }
+    }
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_TRUE(prompts.messages[0].startsWith(QStringLiteral("网页太大")));
+    EXPECT_EQ(QDir(shots).entryList(QDir::Files).size(), 2) << "only the two files put there";
+    browser->close();
+}
