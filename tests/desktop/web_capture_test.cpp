@@ -193,3 +193,50 @@ TEST_F(WebCapture, PageTooLargeForOneImageIsRefusedWithAMessage) {
     EXPECT_EQ(QDir(shots).entryList(QDir::Files).size(), 2) << "only the two files put there";
     browser->close();
 }
+
+TEST_F(WebCapture, PageNoLargerThanTheViewIsTheView) {
+    QByteArray html = kHead;
+    for (int block = 0; block < 3; ++block) {
+        html += "<div style='background:" + colour(blockColour(block)) + "'></div>";
+    }
+    const QImage saved = capture(open(html + "</body></html>"));
+    ASSERT_GT(saved.height(), 300);
+    EXPECT_EQ(
+        mismatches(saved, [](int, int y) { return y < 300 ? blockColour(y / 100) : 0xffffffu; }),
+        0);
+}
+
+TEST_F(WebCapture, QuirksModePageScrolledByItsBody) {
+    // No doctype: the body, not the root element, scrolls this page.
+    QByteArray html = "<html><head><title>Page</title><style>html,body{margin:0;padding:0}"
+                      "div{height:100px}</style></head><body>";
+    for (int block = 0; block < 30; ++block) {
+        html += "<div style='background:" + colour(blockColour(block)) + "'></div>";
+    }
+    const QImage saved = capture(open(html + "</body></html>"));
+    ASSERT_EQ(saved.height(), 3000);
+    EXPECT_EQ(mismatches(saved, [](int, int y) { return blockColour(y / 100); }), 0);
+}
+
+TEST_F(WebCapture, StopClosesTheWindowAndBackWithoutHistoryDoesNothing) {
+    QWidget* browser = open(kHead + "<div style='background:#00ff00'></div></body></html>");
+    QAction* back = nullptr;
+    QAction* stop = nullptr;
+    for (QAction* action : browser->findChild<QToolBar*>()->actions()) {
+        if (action->data().toString() == QLatin1String("Back")) {
+            back = action;
+        } else if (action->data().toString() == QLatin1String("Stop")) {
+            stop = action;
+        }
+    }
+    ASSERT_TRUE(back && stop);
+    EXPECT_EQ(back->toolTip(), QStringLiteral("返回"));
+    back->trigger();
+    QTest::qWait(300);
+    EXPECT_EQ(browserWindow(), browser);
+    EXPECT_EQ(browser->windowTitle(), QStringLiteral("Page"));
+    stop->trigger();
+    EXPECT_TRUE(QTest::qWaitFor([] { return browserWindow() == nullptr; }, 5000));
+    EXPECT_TRUE(shell.mainWindow()->isEnabled());
+    EXPECT_TRUE(prompts.messages.isEmpty());
+}
