@@ -4,6 +4,7 @@
 #include "shell/InstanceLock.h"
 #include "shell/SettingsStore.h"
 #include "shell/Shell.h"
+#include "support/PageServer.h"
 #include "support/RecordingPrompts.h"
 #include "support/TestWindows.h"
 
@@ -21,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 
 using namespace morvane;
 
@@ -50,19 +52,14 @@ protected:
     // Opens the page in the browser window, as a web-mode capture over another browser's
     // address bar does, and waits until it has loaded.
     QWidget* open(const QByteArray& html) {
-        const QString page = dir.filePath(QStringLiteral("page.html"));
-        QFile file(page);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(html);
-        file.close();
+        server = std::make_unique<test::PageServer>(html);
         EXPECT_TRUE(shell.startUp());
         FrmMain& w = *shell.mainWindow();
         w.Txt_App->setText(shots);
         w.Opt_Web->setChecked(true);
-        const WindowId addressBar =
-            windows.create({.rect = QRect(0, 0, 600, 40),
-                            .title = QUrl::fromLocalFile(page).toString().toUtf8(),
-                            .overrideRedirect = true});
+        const WindowId addressBar = windows.create({.rect = QRect(0, 0, 600, 40),
+                                                    .title = server->url().toString().toUtf8(),
+                                                    .overrideRedirect = true});
         windows.warpPointer(QPoint(10, 10));
         shell.dispatcher().DoCapture();
         windows.destroy(addressBar);
@@ -117,6 +114,7 @@ protected:
     InstanceLock lock{dir.filePath(QStringLiteral("morvane.lock"))};
     Shell shell{settings, prompts, lock, [] {}};
     test::TestWindows windows;
+    std::unique_ptr<test::PageServer> server;
 };
 
 const QByteArray kHead = "<!DOCTYPE html><html><head><title>Page</title><style>"
