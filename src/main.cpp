@@ -18,5 +18,9 @@ int main(int argc, char* argv[]) {
     if (!shell.startUp()) {
         return 0;
     }
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // Windows closed on the way out (the browser's among them) are deleted while the
+    // application still stands: the web engine must see its pages go before itself.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return status;
 }

@@ -127,6 +127,7 @@ FrmBrowser::FrmBrowser(const WebCaptureContext& context)
 FrmBrowser::~FrmBrowser() = default;
 
 void FrmBrowser::closeEvent(QCloseEvent* event) {
+    closed_ = true;
     if (context_.mainWindow) {
         context_.mainWindow->setEnabled(true);
     }

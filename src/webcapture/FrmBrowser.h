@@ -46,6 +46,8 @@ public:
     // The file the last capture wrote; empty when none.
     QString lastFile() const { return lastFile_; }
     bool isCapturing() const { return capturing_; }
+    // Closed, and about to be deleted: a new request needs a new window.
+    bool isClosed() const { return closed_; }
 
     // Document properties of the scrolling element, read and written through the page's
     // script engine; nothing when the page did not answer in time.
@@ -68,6 +70,7 @@ private:
     QString scrollElement_; // a script expression naming the scrolling element, or empty
     bool capturing_ = false;
     bool loadPending_ = false;
+    bool closed_ = false;
     int settleColour_ = 0;
     QString lastFile_;
 };

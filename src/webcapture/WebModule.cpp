@@ -19,7 +19,7 @@ public:
     // Shows the window (made anew after it was closed), puts the address into its box and
     // navigates there.
     void openAddress(const QString& address) override {
-        if (!window_) {
+        if (!window_ || window_->isClosed()) {
             window_ = new FrmBrowser(context_);
             // Filling the screen's free area first, in case the window manager does not
             // maximise a window as it appears.

@@ -234,7 +234,23 @@ TEST_F(WebCapture, StopClosesTheWindowAndBackWithoutHistoryDoesNothing) {
     EXPECT_EQ(browserWindow(), browser);
     EXPECT_EQ(browser->windowTitle(), QStringLiteral("Page"));
     stop->trigger();
-    EXPECT_TRUE(QTest::qWaitFor([] { return browserWindow() == nullptr; }, 5000));
     EXPECT_TRUE(shell.mainWindow()->isEnabled());
+    EXPECT_EQ(browserWindow(), nullptr);
+
+    // A new request at once, before the closed window is gone: a new window serves it.
+    const WindowId addressBar = windows.create({.rect = QRect(0, 0, 600, 40),
+                                                .title = server->url().toString().toUtf8(),
+                                                .overrideRedirect = true});
+    windows.warpPointer(QPoint(10, 10));
+    shell.dispatcher().DoCapture();
+    windows.destroy(addressBar);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [] {
+            QWidget* again = browserWindow();
+            return again && again->windowTitle() == QStringLiteral("Page");
+        },
+        20000));
+    EXPECT_FALSE(shell.mainWindow()->isEnabled());
+    browserWindow()->close();
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
