@@ -1,11 +1,11 @@
 #include "BmpWriter.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
-#include <algorithm>
 #include <vector>
 
 namespace morvane {
@@ -117,7 +117,8 @@ bool writeNewBmp24(const QString& path, const QImage& image) {
     // would cost more in page faults than encoding the pixels does.
     const QImage pixels = asRgb32(image);
     const qsizetype stride = rowBytes(pixels.width());
-    const int rowsPerPiece = static_cast<int>(std::max<qsizetype>(1, (qsizetype{8} << 20) / stride));
+    const int rowsPerPiece =
+        static_cast<int>(std::max<qsizetype>(1, (qsizetype{8} << 20) / stride));
     static std::vector<char> buffer;
     const auto pieceBytes = static_cast<size_t>(kHeaderBytes + stride * rowsPerPiece);
     if (buffer.size() < pieceBytes) {

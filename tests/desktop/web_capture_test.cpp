@@ -72,15 +72,20 @@ protected:
         return browser;
     }
 
-    // Presses "滚动抓图" and returns the saved page.
-    QImage capture(QWidget* browser) {
-        QAction* button = nullptr;
+    // The toolbar button with the key.
+    static QAction* toolButton(QWidget* browser, const char* key) {
         for (QAction* action : browser->findChild<QToolBar*>()->actions()) {
-            if (action->data().toString() == QLatin1String("gdzt")) {
-                button = action;
+            if (action->data().toString() == QLatin1String(key)) {
+                return action;
             }
         }
-        EXPECT_NE(button, nullptr);
+        ADD_FAILURE() << "no toolbar button " << key;
+        return nullptr;
+    }
+
+    // Presses "滚动抓图" and returns the saved page.
+    QImage capture(QWidget* browser) {
+        QAction* button = toolButton(browser, "gdzt");
         EXPECT_EQ(button->toolTip(), QStringLiteral("滚动抓图"));
         button->trigger();
         const QString file = shots + QStringLiteral("/temp2.bmp");
@@ -163,11 +168,7 @@ TEST_F(WebCapture, MissingFolderWritesNothingAndKeepsTheWindow) {
     }
     QWidget* browser = open(html + "</body></html>");
     shell.mainWindow()->Txt_App->setText(dir.filePath(QStringLiteral("missing")));
-    for (QAction* action : browser->findChild<QToolBar*>()->actions()) {
-        if (action->data().toString() == QLatin1String("gdzt")) {
-            action->trigger();
-        }
-    }
+    toolButton(browser, "gdzt")->trigger();
     EXPECT_TRUE(prompts.messages.isEmpty());
     EXPECT_FALSE(QDir(dir.filePath(QStringLiteral("missing"))).exists());
     EXPECT_EQ(browserWindow(), browser) << "the window stays open";
@@ -181,11 +182,7 @@ TEST_F(WebCapture, PageTooLargeForOneImageIsRefusedWithAMessage) {
     // 3000 x 40000: 120 million pixels, past what one capture holds.
     QWidget* browser = open(kHead + "<div style='width:3000px;height:40000px;background:#123456'>"
                                     "</div></body></html>");
-    for (QAction* action : browser->findChild<QToolBar*>()->actions()) {
-        if (action->data().toString() == QLatin1String("gdzt")) {
-            action->trigger();
-        }
-    }
+    toolButton(browser, "gdzt")->trigger();
     ASSERT_EQ(prompts.messages.size(), 1);
     EXPECT_TRUE(prompts.messages[0].startsWith(QStringLiteral("网页太大")));
     EXPECT_EQ(QDir(shots).entryList(QDir::Files).size(), 2) << "only the two files put there";
@@ -218,15 +215,8 @@ TEST_F(WebCapture, QuirksModePageScrolledByItsBody) {
 
 TEST_F(WebCapture, StopClosesTheWindowAndBackWithoutHistoryDoesNothing) {
     QWidget* browser = open(kHead + "<div style='background:#00ff00'></div></body></html>");
-    QAction* back = nullptr;
-    QAction* stop = nullptr;
-    for (QAction* action : browser->findChild<QToolBar*>()->actions()) {
-        if (action->data().toString() == QLatin1String("Back")) {
-            back = action;
-        } else if (action->data().toString() == QLatin1String("Stop")) {
-            stop = action;
-        }
-    }
+    QAction* back = toolButton(browser, "Back");
+    QAction* stop = toolButton(browser, "Stop");
     ASSERT_TRUE(back && stop);
     EXPECT_EQ(back->toolTip(), QStringLiteral("返回"));
     back->trigger();
