@@ -3,6 +3,8 @@
 #include "ImagePool.h"
 
 #include <QList>
+#include <QString>
+#include <QtGlobal>
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -16,19 +18,30 @@ namespace morvane {
 
 namespace {
 
+// No real window tree is this deep; the bound only stops a walk on a tree that changes
+// under it.
+constexpr int kMaxDepth = 64;
+
 // Replies and errors from xcb are malloc'ed; this frees them on every path.
 template <typename T> struct Reply {
     T* value = nullptr;
     explicit Reply(T* v) : value(v) {}
     ~Reply() { std::free(value); }
+    Reply(Reply&& other) noexcept : value(other.value) { other.value = nullptr; }
     Reply(const Reply&) = delete;
     Reply& operator=(const Reply&) = delete;
+    Reply& operator=(Reply&&) = delete;
     T* operator->() const { return value; }
     explicit operator bool() const { return value != nullptr; }
 };
 
+// An X error (a window gone between two questions, most often) makes an empty reply.
 template <typename T> Reply<T> checked(T* reply, xcb_generic_error_t* error) {
-    std::free(error);
+    if (error) {
+        std::free(error);
+        std::free(reply);
+        return Reply<T>(nullptr);
+    }
     return Reply<T>(reply);
 }
 
@@ -38,34 +51,91 @@ QByteArray limitUtf8(QByteArray text) {
     if (text.size() <= kMaxBytes) {
         return text;
     }
+    const auto continues = [&text](qsizetype i) {
+        return (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
+    };
+    // text[cut] is the first byte that does not fit; if it continues a character, that
+    // character started at most three bytes earlier and goes too. Bytes that are not UTF-8
+    // at all are cut at the limit.
     qsizetype cut = kMaxBytes;
-    // Back off continuation bytes to the start of the character that does not fit.
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+    while (cut > kMaxBytes - 3 && continues(cut)) {
         --cut;
     }
-    return text.left(cut);
+    text.truncate(continues(cut) ? kMaxBytes : cut);
+    return text;
+}
+
+// Whether the root's pixels, as ZPixmap images, are 32-bit words 0x00RRGGBB in this
+// machine's byte order: the layout of QImage::Format_RGB32, so rows copy as they are.
+// That is the usual 24-bit TrueColor screen with 32 bits per pixel.
+bool rootIsRgb32(const xcb_setup_t* setup, const xcb_screen_t* screen) {
+    const bool serverLittleEndian = setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
+    if (serverLittleEndian != (Q_BYTE_ORDER == Q_LITTLE_ENDIAN)) {
+        return false;
+    }
+    bool wordPerPixel = false;
+    for (auto format = xcb_setup_pixmap_formats_iterator(setup); format.rem;
+         xcb_format_next(&format)) {
+        if (format.data->depth == screen->root_depth) {
+            wordPerPixel = format.data->bits_per_pixel == 32 && format.data->scanline_pad == 32;
+        }
+    }
+    if (!wordPerPixel) {
+        return false;
+    }
+    for (auto depth = xcb_screen_allowed_depths_iterator(screen); depth.rem;
+         xcb_depth_next(&depth)) {
+        for (auto visual = xcb_depth_visuals_iterator(depth.data); visual.rem;
+             xcb_visualtype_next(&visual)) {
+            if (visual.data->visual_id == screen->root_visual) {
+                return visual.data->red_mask == 0xff0000 && visual.data->green_mask == 0xff00 &&
+                       visual.data->blue_mask == 0xff;
+            }
+        }
+    }
+    return false;
+}
+
+// Copies rows of 32-bit pixels, packed one after another, into the image at a point.
+void copyRows(const std::uint8_t* source, int width, int rows, QImage& into, QPoint at) {
+    const auto rowBytes = static_cast<std::size_t>(width) * 4;
+    if (at.x() == 0 && static_cast<std::size_t>(into.bytesPerLine()) == rowBytes) {
+        std::memcpy(into.scanLine(at.y()), source, rowBytes * static_cast<std::size_t>(rows));
+        return;
+    }
+    for (int y = 0; y < rows; ++y) {
+        std::memcpy(into.scanLine(at.y() + y) + static_cast<std::ptrdiff_t>(at.x()) * 4,
+                    source + rowBytes * static_cast<std::size_t>(y), rowBytes);
+    }
 }
 
 } // namespace
 
-X11Desktop::X11Desktop() {
+X11Desktop::X11Desktop(PixelTransfer transfer) {
     int screenNumber = 0;
     xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
     if (xcb_connection_has_error(c)) {
         xcb_disconnect(c);
         return;
     }
-    connection_ = c;
-    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
-    for (int i = 0; i < screenNumber && it.rem; ++i) {
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(setup);
+    for (int i = 0; i < screenNumber && it.rem > 0; ++i) {
         xcb_screen_next(&it);
     }
+    if (it.rem <= 0) {
+        xcb_disconnect(c);
+        return;
+    }
+    connection_ = c;
     root_ = it.data->root;
-    rootSize_ = QSize(it.data->width_in_pixels, it.data->height_in_pixels);
-    rootDepth_ = it.data->root_depth;
+    setupRootSize_ = QSize(it.data->width_in_pixels, it.data->height_in_pixels);
+    rootPixelsCopyable_ = rootIsRgb32(setup, it.data);
 
-    const auto* shm = xcb_get_extension_data(c, &xcb_shm_id);
-    shmAvailable_ = shm && shm->present;
+    if (transfer == PixelTransfer::SharedMemory) {
+        const auto* shm = xcb_get_extension_data(c, &xcb_shm_id);
+        shmAvailable_ = shm && shm->present;
+    }
     atomWmState_ = atom("WM_STATE");
     atomNetWmName_ = atom("_NET_WM_NAME");
     atomUtf8String_ = atom("UTF8_STRING");
@@ -95,6 +165,7 @@ QByteArray X11Desktop::property(WindowId window, std::uint32_t prop, std::uint32
         return {};
     }
     xcb_generic_error_t* error = nullptr;
+    // 1024 words hold any name worth showing; longer ones are cut to 254 bytes anyway.
     const auto reply = checked(
         xcb_get_property_reply(
             connection_, xcb_get_property(connection_, 0, window, prop, type, 0, 1024), &error),
@@ -119,8 +190,12 @@ QPoint X11Desktop::pointerPosition() {
     return reply ? QPoint(reply->root_x, reply->root_y) : QPoint();
 }
 
+// The window's children as the server lists them: the bottom of the stacking order first.
 QList<WindowId> X11Desktop::childrenOf(WindowId window) {
     QList<WindowId> result;
+    if (!connection_ || window == 0) {
+        return result;
+    }
     xcb_generic_error_t* error = nullptr;
     const auto tree = checked(
         xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), &error), error);
@@ -140,12 +215,14 @@ WindowId X11Desktop::windowAt(QPoint screenPoint) {
         return 0;
     }
     WindowId current = root_;
-    QPoint local = screenPoint; // the point in current's coordinates
-    for (int depth = 0; depth < 64; ++depth) {
+    QPoint local = screenPoint; // the point in the coordinates of current's inside
+    for (int depth = 0; depth < kMaxDepth; ++depth) {
         const QList<WindowId> children = childrenOf(current);
         // One round trip per level: every question first, then every answer.
         QList<xcb_get_window_attributes_cookie_t> attributes;
         QList<xcb_get_geometry_cookie_t> geometries;
+        attributes.reserve(children.size());
+        geometries.reserve(children.size());
         for (const WindowId child : children) {
             attributes << xcb_get_window_attributes(connection_, child);
             geometries << xcb_get_geometry(connection_, child);
@@ -161,12 +238,13 @@ WindowId X11Desktop::windowAt(QPoint screenPoint) {
             const auto geo =
                 checked(xcb_get_geometry_reply(connection_, geometries[i], &error), error);
             if (found || !attr || !geo) {
-                continue; // still collect the replies, so none is left waiting
+                continue; // every reply is still collected, so none is left queued
             }
             if (attr->map_state != XCB_MAP_STATE_VIEWABLE ||
                 attr->_class == XCB_WINDOW_CLASS_INPUT_ONLY) {
                 continue;
             }
+            // A child's position is that of its border's outer corner.
             const int border = geo->border_width;
             const QRect outer(geo->x, geo->y, geo->width + 2 * border, geo->height + 2 * border);
             if (outer.contains(local)) {
@@ -184,6 +262,9 @@ WindowId X11Desktop::windowAt(QPoint screenPoint) {
 }
 
 WindowId X11Desktop::parentInTree(WindowId window, WindowId* root) {
+    if (!connection_ || window == 0) {
+        return 0;
+    }
     xcb_generic_error_t* error = nullptr;
     const auto tree = checked(
         xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), &error), error);
@@ -197,28 +278,63 @@ WindowId X11Desktop::parentInTree(WindowId window, WindowId* root) {
 }
 
 bool X11Desktop::hasWmState(WindowId window) {
-    return !property(window, atomWmState_, XCB_GET_PROPERTY_TYPE_ANY).isEmpty();
+    if (!connection_ || window == 0) {
+        return false;
+    }
+    xcb_generic_error_t* error = nullptr;
+    // Only whether the property exists matters: none of its data is asked for.
+    const auto reply =
+        checked(xcb_get_property_reply(connection_,
+                                       xcb_get_property(connection_, 0, window, atomWmState_,
+                                                        XCB_GET_PROPERTY_TYPE_ANY, 0, 0),
+                                       &error),
+                error);
+    return reply && reply->type != XCB_NONE;
 }
 
-// The client a window manager's frame holds: the nearest descendant with WM_STATE.
-WindowId X11Desktop::clientBelow(WindowId window, int depth) {
-    if (depth > 8) {
-        return 0;
-    }
-    const QList<WindowId> children = childrenOf(window);
-    for (const WindowId child : children) {
-        if (hasWmState(child)) {
-            return child;
+// The client a window manager's frame holds: the shallowest descendant with WM_STATE (the
+// topmost of its level when several have it). Each level below the frame costs one round
+// trip: the WM_STATE and the children of all its windows are asked for together. A frame
+// holds dozens of decoration windows, so asking window by window would cost dozens.
+WindowId X11Desktop::clientBelow(WindowId window) {
+    QList<WindowId> level = childrenOf(window);
+    for (int depth = 0; depth < kMaxDepth && !level.isEmpty(); ++depth) {
+        QList<xcb_get_property_cookie_t> states;
+        QList<xcb_query_tree_cookie_t> trees;
+        states.reserve(level.size());
+        trees.reserve(level.size());
+        for (const WindowId w : level) {
+            states << xcb_get_property(connection_, 0, w, atomWmState_, XCB_GET_PROPERTY_TYPE_ANY,
+                                       0, 0);
+            trees << xcb_query_tree(connection_, w);
         }
-    }
-    for (const WindowId child : children) {
-        if (const WindowId client = clientBelow(child, depth + 1)) {
+        WindowId client = 0;
+        QList<WindowId> next;
+        for (qsizetype i = level.size() - 1; i >= 0; --i) {
+            xcb_generic_error_t* error = nullptr;
+            const auto state =
+                checked(xcb_get_property_reply(connection_, states[i], &error), error);
+            error = nullptr;
+            const auto tree = checked(xcb_query_tree_reply(connection_, trees[i], &error), error);
+            if (client == 0 && state && state->type != XCB_NONE) {
+                client = level[i];
+            }
+            if (tree) {
+                const xcb_window_t* children = xcb_query_tree_children(tree.value);
+                next.append(QList<WindowId>(children,
+                                            children + xcb_query_tree_children_length(tree.value)));
+            }
+        }
+        if (client) {
             return client;
         }
+        level = std::move(next);
     }
     return 0;
 }
 
+// The window whose name and class a window gives: its client's for a frame or decoration
+// window of the window manager, its own for every other.
 WindowId X11Desktop::answeringWindow(WindowId window) {
     if (!connection_ || window == 0 || window == root_) {
         return window;
@@ -226,11 +342,11 @@ WindowId X11Desktop::answeringWindow(WindowId window) {
     // Walk up to the top-level window that holds this one, remembering the way.
     QList<WindowId> path{window};
     WindowId current = window;
-    for (int depth = 0; depth < 64; ++depth) {
+    for (int depth = 0; depth < kMaxDepth; ++depth) {
         WindowId root = 0;
         const WindowId parent = parentInTree(current, &root);
         if (parent == 0) {
-            return window; // gone
+            return window; // gone: it answers for itself, which is emptiness
         }
         if (parent == root) {
             break;
@@ -261,12 +377,13 @@ WindowId X11Desktop::parentOf(WindowId window) {
     if (parent != root) {
         return parent;
     }
+    // A top-level window: its owner is named by the client it is or holds.
     const WindowId client = hasWmState(window) ? window : clientBelow(window);
     if (client == 0) {
         return 0;
     }
     const QByteArray owner = property(client, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW);
-    if (owner.size() < 4) {
+    if (owner.size() < static_cast<qsizetype>(sizeof(WindowId))) {
         return 0;
     }
     WindowId result = 0;
@@ -275,65 +392,70 @@ WindowId X11Desktop::parentOf(WindowId window) {
 }
 
 QByteArray X11Desktop::className(WindowId window) {
+    // Any type: WM_CLASS should be STRING, but some programs write it as UTF8_STRING.
     const QByteArray wmClass =
-        property(answeringWindow(window), XCB_ATOM_WM_CLASS, XCB_ATOM_STRING);
-    // instance NUL class NUL
+        property(answeringWindow(window), XCB_ATOM_WM_CLASS, XCB_GET_PROPERTY_TYPE_ANY);
+    // "instance\0class\0"
     const qsizetype split = wmClass.indexOf('\0');
     if (split < 0) {
         return {};
     }
-    QByteArray cls = wmClass.mid(split + 1);
-    const qsizetype end = cls.indexOf('\0');
-    return end < 0 ? cls : cls.left(end);
+    const qsizetype end = wmClass.indexOf('\0', split + 1);
+    return wmClass.mid(split + 1, end < 0 ? -1 : end - split - 1);
 }
 
 QByteArray X11Desktop::windowText(WindowId window) {
     const WindowId answering = answeringWindow(window);
     QByteArray text = property(answering, atomNetWmName_, atomUtf8String_);
     if (text.isEmpty()) {
-        std::uint32_t type = 0;
+        std::uint32_t type = XCB_NONE;
         text = property(answering, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, &type);
+        // UTF8_STRING is taken as it is, and so is COMPOUND_TEXT, whose ASCII part reads the
+        // same; STRING is Latin-1.
         if (type == XCB_ATOM_STRING) {
             text = QString::fromLatin1(text).toUtf8();
         }
     }
-    return limitUtf8(text);
+    return limitUtf8(std::move(text));
 }
 
 QRect X11Desktop::windowRect(WindowId window) {
     if (!connection_ || window == 0) {
         return {};
     }
+    // Both questions in one round trip.
+    const xcb_get_geometry_cookie_t geoCookie = xcb_get_geometry(connection_, window);
+    const xcb_translate_coordinates_cookie_t whereCookie =
+        xcb_translate_coordinates(connection_, window, root_, 0, 0);
     xcb_generic_error_t* error = nullptr;
-    const auto geo = checked(
-        xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), &error), error);
-    if (!geo) {
-        return {};
-    }
+    const auto geo = checked(xcb_get_geometry_reply(connection_, geoCookie, &error), error);
     error = nullptr;
-    const auto where = checked(
-        xcb_translate_coordinates_reply(
-            connection_, xcb_translate_coordinates(connection_, window, root_, 0, 0), &error),
-        error);
-    if (!where) {
+    const auto where =
+        checked(xcb_translate_coordinates_reply(connection_, whereCookie, &error), error);
+    if (!geo || !where) {
         return {};
     }
+    // The translation gives the inside's corner; the border lies around it.
     const int border = geo->border_width;
     return QRect(where->dst_x - border, where->dst_y - border, geo->width + 2 * border,
                  geo->height + 2 * border);
 }
 
 QList<WindowId> X11Desktop::children(WindowId window) {
-    if (!connection_ || window == 0) {
-        return {};
-    }
-    QList<WindowId> result = childrenOf(window); // bottom first, as the server lists them
+    QList<WindowId> result = childrenOf(window);
     std::reverse(result.begin(), result.end());
     return result;
 }
 
 QSize X11Desktop::screenSize() {
-    return rootSize_;
+    if (!connection_) {
+        return {};
+    }
+    // Asked each time: the root grows and shrinks when the screens are rearranged.
+    xcb_generic_error_t* error = nullptr;
+    const auto geo = checked(
+        xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, root_), &error), error);
+    return geo ? QSize(geo->width, geo->height) : setupRootSize_;
 }
 
 void X11Desktop::releaseShm() {
@@ -352,6 +474,7 @@ bool X11Desktop::copyRowsShm(const QRect& area, QImage& into, QPoint at) {
     const std::size_t needed =
         static_cast<std::size_t>(area.width()) * static_cast<std::size_t>(area.height()) * 4;
     if (needed > shmSize_) {
+        // One segment serves every grab; it grows to the largest asked for.
         releaseShm();
         const int id = shmget(IPC_PRIVATE, needed, IPC_CREAT | 0600);
         if (id < 0) {
@@ -362,19 +485,21 @@ bool X11Desktop::copyRowsShm(const QRect& area, QImage& into, QPoint at) {
             shmctl(id, IPC_RMID, nullptr);
             return false;
         }
-        shmSegment_ = xcb_generate_id(connection_);
-        const xcb_void_cookie_t cookie =
-            xcb_shm_attach_checked(connection_, shmSegment_, static_cast<std::uint32_t>(id), 0);
-        xcb_generic_error_t* error = xcb_request_check(connection_, cookie);
-        // Marked for removal at once: it goes away when the last user detaches,
-        // even if this process dies.
+        const std::uint32_t segment = xcb_generate_id(connection_);
+        xcb_generic_error_t* error = xcb_request_check(
+            connection_,
+            xcb_shm_attach_checked(connection_, segment, static_cast<std::uint32_t>(id), 0));
+        // Marked for removal at once: the system frees it when the last user detaches, even
+        // if this process dies.
         shmctl(id, IPC_RMID, nullptr);
         if (error) {
+            // The server cannot reach this machine's memory (a remote display): stop trying.
             std::free(error);
             shmdt(address);
             shmAvailable_ = false;
             return false;
         }
+        shmSegment_ = segment;
         shmAddress_ = address;
         shmSize_ = needed;
     }
@@ -389,68 +514,71 @@ bool X11Desktop::copyRowsShm(const QRect& area, QImage& into, QPoint at) {
                                       XCB_IMAGE_FORMAT_Z_PIXMAP, shmSegment_, 0),
                     &error),
                 error);
-    if (!reply || reply->depth < 24) {
+    if (!reply || reply->size < needed) {
         return false;
     }
-    const auto* source = static_cast<const uchar*>(shmAddress_);
-    const auto rowBytes = static_cast<std::size_t>(area.width()) * 4;
-    for (int y = 0; y < area.height(); ++y) {
-        std::memcpy(into.scanLine(at.y() + y) + at.x() * 4,
-                    source + rowBytes * static_cast<std::size_t>(y), rowBytes);
-    }
+    copyRows(static_cast<const std::uint8_t*>(shmAddress_), area.width(), area.height(), into, at);
     return true;
 }
 
 bool X11Desktop::copyRowsPlain(const QRect& area, QImage& into, QPoint at) {
-    // A full image may not fit one request; take it in bands.
-    const int bandRows =
-        std::max(1, static_cast<int>((1u << 20) / (static_cast<unsigned>(area.width()) * 4)));
+    // Bands of about 4 MiB keep each reply modest; all are asked for before the first
+    // answer is read, so together they cost one round trip.
+    const auto rowBytes = static_cast<std::size_t>(area.width()) * 4;
+    const int bandRows = std::max(1, static_cast<int>((std::size_t{4} << 20) / rowBytes));
+    QList<xcb_get_image_cookie_t> cookies;
     for (int top = 0; top < area.height(); top += bandRows) {
         const int rows = std::min(bandRows, area.height() - top);
-        xcb_generic_error_t* error = nullptr;
-        const auto reply =
-            checked(xcb_get_image_reply(connection_,
-                                        xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_,
-                                                      static_cast<std::int16_t>(area.x()),
-                                                      static_cast<std::int16_t>(area.y() + top),
-                                                      static_cast<std::uint16_t>(area.width()),
-                                                      static_cast<std::uint16_t>(rows), ~0u),
-                                        &error),
-                    error);
-        if (!reply || reply->depth < 24 ||
-            xcb_get_image_data_length(reply.value) < area.width() * rows * 4) {
-            return false;
-        }
-        const uint8_t* source = xcb_get_image_data(reply.value);
-        const auto rowBytes = static_cast<std::size_t>(area.width()) * 4;
-        for (int y = 0; y < rows; ++y) {
-            std::memcpy(into.scanLine(at.y() + top + y) + at.x() * 4,
-                        source + rowBytes * static_cast<std::size_t>(y), rowBytes);
-        }
+        cookies << xcb_get_image(
+            connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, static_cast<std::int16_t>(area.x()),
+            static_cast<std::int16_t>(area.y() + top), static_cast<std::uint16_t>(area.width()),
+            static_cast<std::uint16_t>(rows), ~0u);
     }
-    return true;
+    bool complete = true;
+    for (qsizetype band = 0; band < cookies.size(); ++band) {
+        const int top = static_cast<int>(band) * bandRows;
+        const int rows = std::min(bandRows, area.height() - top);
+        xcb_generic_error_t* error = nullptr;
+        const auto reply = checked(xcb_get_image_reply(connection_, cookies[band], &error), error);
+        if (!complete || !reply ||
+            static_cast<std::size_t>(xcb_get_image_data_length(reply.value)) <
+                rowBytes * static_cast<std::size_t>(rows)) {
+            complete = false; // the remaining replies are still collected
+            continue;
+        }
+        copyRows(xcb_get_image_data(reply.value), area.width(), rows, into, at + QPoint(0, top));
+    }
+    return complete;
 }
 
 QImage X11Desktop::grabScreen(const QRect& rect) {
-    if (!connection_ || rect.isEmpty() || rootDepth_ < 24) {
+    lastGrabShared_ = false;
+    if (!connection_ || rect.isEmpty() || !rootPixelsCopyable_) {
         return {};
+    }
+    // Nothing reads this connection's events; drop whatever stray errors queued there.
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+        std::free(event);
     }
     QImage image = pooledImage(rect.size(), QImage::Format_RGB32);
     if (image.isNull()) {
         return {};
     }
-    const QRect inside = rect.intersected(QRect(QPoint(0, 0), rootSize_));
+    // GetImage of a rectangle that leaves the root is an error: only the part on the screen
+    // is read, and whatever lies outside stays black.
+    const QRect inside = rect.intersected(QRect(QPoint(0, 0), screenSize()));
     if (inside != rect) {
-        image.fill(0xff000000); // what lies outside the screen stays black
+        image.fill(0xff000000);
     }
     if (inside.isEmpty()) {
         return image;
     }
     const QPoint at = inside.topLeft() - rect.topLeft();
-    if (!(shmAvailable_ && copyRowsShm(inside, image, at)) && !copyRowsPlain(inside, image, at)) {
-        return {};
+    if (shmAvailable_ && copyRowsShm(inside, image, at)) {
+        lastGrabShared_ = true;
+        return image;
     }
-    return image;
+    return copyRowsPlain(inside, image, at) ? image : QImage();
 }
 
 std::optional<PointerImage> X11Desktop::pointerImage() {
@@ -462,6 +590,7 @@ std::optional<PointerImage> X11Desktop::pointerImage() {
         if (!ext || !ext->present) {
             return std::nullopt;
         }
+        // XFixes answers nothing before the client has said which version it speaks.
         xcb_generic_error_t* error = nullptr;
         const auto version =
             checked(xcb_xfixes_query_version_reply(
@@ -479,22 +608,23 @@ std::optional<PointerImage> X11Desktop::pointerImage() {
     if (!cursor || cursor->width == 0 || cursor->height == 0) {
         return std::nullopt;
     }
-    const int pixels = cursor->width * cursor->height;
-    if (xcb_xfixes_get_cursor_image_cursor_image_length(cursor.value) < pixels) {
+    const int width = cursor->width;
+    const int height = cursor->height;
+    if (xcb_xfixes_get_cursor_image_cursor_image_length(cursor.value) < width * height) {
         return std::nullopt;
     }
+    // The words already are premultiplied ARGB, QImage's layout for it.
     const std::uint32_t* argb = xcb_xfixes_get_cursor_image_cursor_image(cursor.value);
-    bool anyVisible = false;
-    QImage image(cursor->width, cursor->height, QImage::Format_ARGB32_Premultiplied);
-    for (int y = 0; y < cursor->height; ++y) {
-        auto* line = reinterpret_cast<std::uint32_t*>(image.scanLine(y));
-        for (int x = 0; x < cursor->width; ++x) {
-            line[x] = argb[y * cursor->width + x];
-            anyVisible = anyVisible || (line[x] >> 24) != 0;
-        }
-    }
-    if (!anyVisible) {
+    const std::uint32_t* end = argb + width * height;
+    if (std::none_of(argb, end, [](std::uint32_t pixel) { return (pixel >> 24) != 0; })) {
         return std::nullopt; // a hidden pointer
+    }
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull()) {
+        return std::nullopt;
+    }
+    for (int y = 0; y < height; ++y) {
+        std::memcpy(image.scanLine(y), argb + y * width, static_cast<std::size_t>(width) * 4);
     }
     return PointerImage{image, QPoint(cursor->xhot, cursor->yhot)};
 }

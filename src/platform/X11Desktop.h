@@ -11,12 +11,18 @@ namespace morvane {
 // The desktop of the X server named by DISPLAY, on a connection of its own.
 class X11Desktop final : public Desktop {
 public:
-    X11Desktop();
+    // How grabScreen moves pixels from the server: through one shared-memory segment when the
+    // server offers MIT-SHM, or in the replies to plain GetImage requests.
+    enum class PixelTransfer { SharedMemory, Replies };
+
+    explicit X11Desktop(PixelTransfer transfer = PixelTransfer::SharedMemory);
     ~X11Desktop() override;
     X11Desktop(const X11Desktop&) = delete;
     X11Desktop& operator=(const X11Desktop&) = delete;
 
     bool isConnected() const { return connection_ != nullptr; }
+    // Whether the last grab that read pixels got them through shared memory.
+    bool lastGrabSharedMemory() const { return lastGrabShared_; }
 
     QPoint pointerPosition() override;
     WindowId windowAt(QPoint screenPoint) override;
@@ -36,7 +42,7 @@ private:
     bool hasWmState(WindowId window);
     WindowId parentInTree(WindowId window, WindowId* root = nullptr);
     QList<WindowId> childrenOf(WindowId window);
-    WindowId clientBelow(WindowId window, int depth = 0);
+    WindowId clientBelow(WindowId window);
     WindowId answeringWindow(WindowId window);
     bool copyRowsShm(const QRect& area, QImage& into, QPoint at);
     bool copyRowsPlain(const QRect& area, QImage& into, QPoint at);
@@ -44,9 +50,12 @@ private:
 
     xcb_connection_t* connection_ = nullptr;
     WindowId root_ = 0;
-    QSize rootSize_;
-    std::uint8_t rootDepth_ = 0;
+    QSize setupRootSize_;
+    // The root's pixels are 32-bit words 0x00RRGGBB in this machine's byte order, the
+    // layout of QImage::Format_RGB32, so rows are copied as they come.
+    bool rootPixelsCopyable_ = false;
     bool shmAvailable_ = false;
+    bool lastGrabShared_ = false;
     std::uint32_t shmSegment_ = 0;
     void* shmAddress_ = nullptr;
     std::size_t shmSize_ = 0;
