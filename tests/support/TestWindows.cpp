@@ -22,7 +22,7 @@ TestWindows::~TestWindows() {
     for (const WindowId window : windows_) {
         xcb_destroy_window(connection_, window);
     }
-    xcb_flush(connection_);
+    sync(); // every window gone before the connection closes
     xcb_disconnect(connection_);
 }
 
@@ -37,7 +37,6 @@ std::uint32_t TestWindows::atom(const char* name) {
 }
 
 WindowId TestWindows::create(const WindowSpec& spec) {
-    const WindowId window = xcb_generate_id(connection_);
     const WindowId parent = spec.parent ? spec.parent : root_;
     const std::uint32_t mask =
         spec.inputOnly ? XCB_CW_OVERRIDE_REDIRECT : XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT;
@@ -46,13 +45,27 @@ WindowId TestWindows::create(const WindowSpec& spec) {
         values.push_back(spec.colour & 0xffffff);
     }
     values.push_back(spec.overrideRedirect ? 1 : 0);
-    xcb_create_window(
-        connection_, spec.inputOnly ? 0 : XCB_COPY_FROM_PARENT, window, parent,
-        static_cast<std::int16_t>(spec.rect.x()), static_cast<std::int16_t>(spec.rect.y()),
-        static_cast<std::uint16_t>(spec.rect.width()),
-        static_cast<std::uint16_t>(spec.rect.height()), spec.inputOnly ? 0 : spec.borderWidth,
-        spec.inputOnly ? XCB_WINDOW_CLASS_INPUT_ONLY : XCB_WINDOW_CLASS_INPUT_OUTPUT,
-        XCB_COPY_FROM_PARENT, mask, values.data());
+    // Checked, so that a window the server refused is known at once, not after a wait.
+    WindowId window = 0;
+    for (int attempt = 0; attempt < 4 && window == 0; ++attempt) {
+        window = xcb_generate_id(connection_);
+        const xcb_void_cookie_t cookie = xcb_create_window_checked(
+            connection_, spec.inputOnly ? 0 : XCB_COPY_FROM_PARENT, window, parent,
+            static_cast<std::int16_t>(spec.rect.x()), static_cast<std::int16_t>(spec.rect.y()),
+            static_cast<std::uint16_t>(spec.rect.width()),
+            static_cast<std::uint16_t>(spec.rect.height()), spec.inputOnly ? 0 : spec.borderWidth,
+            spec.inputOnly ? XCB_WINDOW_CLASS_INPUT_ONLY : XCB_WINDOW_CLASS_INPUT_OUTPUT,
+            XCB_COPY_FROM_PARENT, mask, values.data());
+        if (xcb_generic_error_t* error = xcb_request_check(connection_, cookie)) {
+            ADD_FAILURE() << "the X server refused a test window: error "
+                          << static_cast<int>(error->error_code);
+            std::free(error);
+            window = 0;
+        }
+    }
+    if (window == 0) {
+        return 0;
+    }
     if (!spec.title.isEmpty()) {
         xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME,
                             XCB_ATOM_STRING, 8, static_cast<std::uint32_t>(spec.title.size()),
