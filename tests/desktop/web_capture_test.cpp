@@ -129,15 +129,21 @@ QByteArray colour(QRgb rgb) {
     return QStringLiteral("#%1").arg(rgb & 0xffffff, 6, 16, QLatin1Char('0')).toUtf8();
 }
 
+// A page of blocks 100 rows high, each its own colour, as wide as the view.
+QByteArray stripes(int blocks, const QByteArray& head = kHead) {
+    QByteArray html = head;
+    for (int block = 0; block < blocks; ++block) {
+        html += "<div style='background:" + colour(blockColour(block)) + "'></div>";
+    }
+    return html + "</body></html>";
+}
+
 } // namespace
 
 TEST_F(WebCapture, TallPageIsStitchedExactly) {
     // 50 blocks of 100 rows, each its own colour, as wide as the view.
-    QByteArray html = kHead;
-    for (int block = 0; block < 50; ++block) {
-        html += "<div style='background:" + colour(blockColour(block)) + "'></div>";
-    }
-    const QImage saved = capture(open(html + "</body></html>"));
+    const QByteArray html = stripes(50);
+    const QImage saved = capture(open(html));
     ASSERT_EQ(saved.height(), 5000);
     EXPECT_EQ(mismatches(saved, [](int, int y) { return blockColour(y / 100); }), 0);
 }
@@ -162,11 +168,8 @@ TEST_F(WebCapture, PageWiderAndTallerThanTheViewIsStitchedExactly) {
 }
 
 TEST_F(WebCapture, MissingFolderWritesNothingAndKeepsTheWindow) {
-    QByteArray html = kHead;
-    for (int block = 0; block < 12; ++block) {
-        html += "<div style='background:" + colour(blockColour(block)) + "'></div>";
-    }
-    QWidget* browser = open(html + "</body></html>");
+    const QByteArray html = stripes(12);
+    QWidget* browser = open(html);
     shell.mainWindow()->Txt_App->setText(dir.filePath(QStringLiteral("missing")));
     toolButton(browser, "gdzt")->trigger();
     EXPECT_TRUE(prompts.messages.isEmpty());
@@ -190,11 +193,8 @@ TEST_F(WebCapture, PageTooLargeForOneImageIsRefusedWithAMessage) {
 }
 
 TEST_F(WebCapture, PageNoLargerThanTheViewIsTheView) {
-    QByteArray html = kHead;
-    for (int block = 0; block < 3; ++block) {
-        html += "<div style='background:" + colour(blockColour(block)) + "'></div>";
-    }
-    const QImage saved = capture(open(html + "</body></html>"));
+    const QByteArray html = stripes(3);
+    const QImage saved = capture(open(html));
     ASSERT_GT(saved.height(), 300);
     EXPECT_EQ(
         mismatches(saved, [](int, int y) { return y < 300 ? blockColour(y / 100) : 0xffffffu; }),
@@ -203,12 +203,10 @@ TEST_F(WebCapture, PageNoLargerThanTheViewIsTheView) {
 
 TEST_F(WebCapture, QuirksModePageScrolledByItsBody) {
     // No doctype: the body, not the root element, scrolls this page.
-    QByteArray html = "<html><head><title>Page</title><style>html,body{margin:0;padding:0}"
-                      "div{height:100px}</style></head><body>";
-    for (int block = 0; block < 30; ++block) {
-        html += "<div style='background:" + colour(blockColour(block)) + "'></div>";
-    }
-    const QImage saved = capture(open(html + "</body></html>"));
+    const QByteArray html =
+        stripes(30, "<html><head><title>Page</title><style>html,body{margin:0;padding:0}"
+                    "div{height:100px}</style></head><body>");
+    const QImage saved = capture(open(html));
     ASSERT_EQ(saved.height(), 3000);
     EXPECT_EQ(mismatches(saved, [](int, int y) { return blockColour(y / 100); }), 0);
 }
