@@ -49,6 +49,17 @@ protected:
         QFile(shots + QStringLiteral("/temp3.bmp")).open(QIODevice::WriteOnly);
     }
 
+    // A web-mode capture with the pointer over another browser's address bar: a window whose
+    // text is the page's address.
+    void captureOverAddressBar() {
+        const WindowId addressBar = windows.create({.rect = QRect(0, 0, 600, 40),
+                                                    .title = server->url().toString().toUtf8(),
+                                                    .overrideRedirect = true});
+        windows.warpPointer(QPoint(10, 10));
+        shell.dispatcher().DoCapture();
+        windows.destroy(addressBar);
+    }
+
     // Opens the page in the browser window, as a web-mode capture over another browser's
     // address bar does, and waits until it has loaded.
     QWidget* open(const QByteArray& html) {
@@ -57,12 +68,7 @@ protected:
         FrmMain& w = *shell.mainWindow();
         w.Txt_App->setText(shots);
         w.Opt_Web->setChecked(true);
-        const WindowId addressBar = windows.create({.rect = QRect(0, 0, 600, 40),
-                                                    .title = server->url().toString().toUtf8(),
-                                                    .overrideRedirect = true});
-        windows.warpPointer(QPoint(10, 10));
-        shell.dispatcher().DoCapture();
-        windows.destroy(addressBar);
+        captureOverAddressBar();
         EXPECT_TRUE(QTest::qWaitFor([] { return browserWindow() != nullptr; }, 10000));
         QWidget* browser = browserWindow();
         EXPECT_FALSE(w.isEnabled());
@@ -226,12 +232,7 @@ TEST_F(WebCapture, StopClosesTheWindowAndBackWithoutHistoryDoesNothing) {
     EXPECT_EQ(browserWindow(), nullptr);
 
     // A new request at once, before the closed window is gone: a new window serves it.
-    const WindowId addressBar = windows.create({.rect = QRect(0, 0, 600, 40),
-                                                .title = server->url().toString().toUtf8(),
-                                                .overrideRedirect = true});
-    windows.warpPointer(QPoint(10, 10));
-    shell.dispatcher().DoCapture();
-    windows.destroy(addressBar);
+    captureOverAddressBar();
     ASSERT_TRUE(QTest::qWaitFor(
         [] {
             QWidget* again = browserWindow();
