@@ -6,6 +6,7 @@
 #include "shell/InstanceLock.h"
 #include "shell/SettingsStore.h"
 #include "shell/Shell.h"
+#include "support/DesktopTools.h"
 #include "support/RecordingCapture.h"
 #include "support/RecordingPrompts.h"
 #include "support/TestWindows.h"
@@ -21,23 +22,12 @@
 #include <gtest/gtest.h>
 
 using namespace morvane;
+using morvane::test::clipboardFromOutside;
 
 namespace {
 
 QImage loadBmp(const QString& path) {
     return QImage(path, "BMP").convertToFormat(QImage::Format_RGB32);
-}
-
-// The clipboard as another program reads it.
-QImage clipboardFromOutside() {
-    QProcess xclip;
-    xclip.start(QStringLiteral("xclip"),
-                {QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-t"),
-                 QStringLiteral("image/png"), QStringLiteral("-o")});
-    // This process owns the clipboard and must keep answering while xclip asks.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return xclip.state() == QProcess::NotRunning; }, 10000));
-    return QImage::fromData(xclip.readAllStandardOutput(), "PNG")
-        .convertToFormat(QImage::Format_RGB32);
 }
 
 bool allPixels(const QImage& image, const QRect& area, QRgb colour) {

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -25,6 +26,17 @@ QString runTool(const QString& program, const QStringList& arguments, int timeou
         return {};
     }
     return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
+}
+
+QImage clipboardFromOutside() {
+    QProcess xclip;
+    xclip.start(QStringLiteral("xclip"),
+                {QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-t"),
+                 QStringLiteral("image/png"), QStringLiteral("-o")});
+    // This process owns the clipboard and must keep answering while xclip asks.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return xclip.state() == QProcess::NotRunning; }, 10000));
+    return QImage::fromData(xclip.readAllStandardOutput(), "PNG")
+        .convertToFormat(QImage::Format_RGB32);
 }
 
 bool waitUntil(const std::function<bool()>& check, int timeoutMs) {

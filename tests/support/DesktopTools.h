@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRect>
@@ -13,6 +14,10 @@ namespace morvane::test {
 // Runs a desktop tool (xdotool, xclip, ...) to completion; its standard output, trimmed.
 // Fails the calling test when the tool is missing or does not finish in time.
 QString runTool(const QString& program, const QStringList& arguments, int timeoutMs = 10000);
+
+// The clipboard's picture as another program (xclip) reads it, in 32-bit RGB; this process
+// keeps answering clipboard requests meanwhile.
+QImage clipboardFromOutside();
 
 // Calls check every 20 ms until it is true or timeoutMs has passed.
 bool waitUntil(const std::function<bool()>& check, int timeoutMs);
