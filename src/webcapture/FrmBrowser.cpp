@@ -1,6 +1,7 @@
 #include "FrmBrowser.h"
 
 #include "capture/BmpWriter.h"
+#include "capture/BrowserView.h"
 #include "capture/FileNaming.h"
 #include "platform/Desktop.h"
 #include "shell/Prompts.h"
@@ -11,6 +12,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QKeyEvent>
@@ -25,8 +27,10 @@
 #include <QWebEngineHistory>
 #include <QWebEnginePage>
 #include <QWebEngineView>
+#include <QWindow>
 #include <cerrno>
 #include <memory>
+#include <xcb/xcb.h>
 
 namespace morvane {
 
@@ -105,6 +109,11 @@ FrmBrowser::FrmBrowser(const WebCaptureContext& context)
     brwWebBrowser = new QWebEngineView(viewFrame);
     frameLayout->addWidget(brwWebBrowser);
     layout->addWidget(viewFrame, 1);
+    // The view's place is also given as a child X window with the class a browser's view
+    // has, so that the capture finds it among the window's children as in any browser.
+    // The page is drawn into the top-level window, so this window is never mapped: it only
+    // follows the frame's place and size.
+    viewFrame->installEventFilter(this);
 
     timTimer = new QTimer(this);
     timTimer->setInterval(5);
@@ -135,6 +144,10 @@ void FrmBrowser::closeEvent(QCloseEvent* event) {
 }
 
 bool FrmBrowser::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == viewFrame &&
+        (event->type() == QEvent::Resize || event->type() == QEvent::Move)) {
+        placeViewWindow();
+    }
     if (watched == cboAddress->lineEdit() && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (capturing_) {
@@ -263,7 +276,64 @@ void FrmBrowser::ChooseScrollElement() {
     }
 }
 
-QRect FrmBrowser::viewOnScreen() const {
+void FrmBrowser::keepOnTop(bool onTop) {
+    // Set on the native window, which changes its state in place. The widget's own flag
+    // would make the window anew: it would vanish, be placed again by the window manager
+    // and come back under another number.
+    if (QWindow* window = windowHandle()) {
+        window->setFlag(Qt::WindowStaysOnTopHint, onTop);
+    }
+    if (onTop) {
+        raise();
+    }
+}
+
+void FrmBrowser::placeViewWindow() {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    const auto top = static_cast<xcb_window_t>(internalWinId());
+    if (!x11 || !x11->connection() || top == 0) {
+        return;
+    }
+    xcb_connection_t* connection = x11->connection();
+    const QRect frame(viewFrame->mapTo(this, QPoint(0, 0)), viewFrame->size().expandedTo({1, 1}));
+    const auto x = static_cast<std::int16_t>(frame.x());
+    const auto y = static_cast<std::int16_t>(frame.y());
+    const auto width = static_cast<std::uint16_t>(frame.width());
+    const auto height = static_cast<std::uint16_t>(frame.height());
+    if (viewWindowParent_ != top) {
+        // The first time, or in a top-level window made anew.
+        viewWindow_ = xcb_generate_id(connection);
+        viewWindowParent_ = top;
+        xcb_create_window(connection, 0, viewWindow_, top, x, y, width, height, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+        // WM_CLASS holds the instance and the class, each ending in a NUL.
+        static constexpr char kClass[] = "Shell Embedding\0Shell Embedding";
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, viewWindow_, XCB_ATOM_WM_CLASS,
+                            XCB_ATOM_STRING, 8, sizeof kClass, kClass);
+    } else {
+        const std::uint32_t values[] = {static_cast<std::uint32_t>(frame.x()),
+                                        static_cast<std::uint32_t>(frame.y()), width, height};
+        xcb_configure_window(connection, viewWindow_,
+                             XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+                                 XCB_CONFIG_WINDOW_HEIGHT,
+                             values);
+    }
+    xcb_flush(connection);
+}
+
+QRect FrmBrowser::viewOnScreen() {
+    // The view window less its border is the page's visible area.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        placeViewWindow();
+        const WindowId view = FindBrowserView(*context_.desktop, static_cast<WindowId>(winId()));
+        const QRect frame = view ? context_.desktop->windowRect(view) : QRect();
+        if (frame.isValid()) {
+            return frame.adjusted(VIEW_BORDER, VIEW_BORDER, -VIEW_BORDER, -VIEW_BORDER);
+        }
+        // Gone with a top-level window that Qt made anew: make it again.
+        viewWindowParent_ = 0;
+    }
+    // Without a view window, the view's place comes from the widgets: the same place.
     return QRect(brwWebBrowser->mapToGlobal(QPoint(0, 0)), brwWebBrowser->size());
 }
 
@@ -293,8 +363,7 @@ bool FrmBrowser::CapturePage(QImage& page) {
     }
     page.fill(Qt::black);
 
-    setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    show();
+    keepOnTop(true);
     const QPoint origin = viewOnScreen().topLeft();
     QPainter painter(&page);
     int marker = 0;
@@ -406,8 +475,7 @@ void FrmBrowser::StartPageCapture() {
     }
     lastFile_ = path;
     scrollElement_.clear();
-    setWindowFlag(Qt::WindowStaysOnTopHint, false);
-    show();
+    keepOnTop(false);
     lower();
     // One pass from the left, without overlaps: "///" shows as "//".
     QString shown = path;

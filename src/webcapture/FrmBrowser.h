@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QPointer>
 #include <QWidget>
+#include <cstdint>
 #include <optional>
 
 class QAction;
@@ -63,7 +64,9 @@ private:
     void ChooseScrollElement();
     bool CapturePage(QImage& page);
     void SettleView();
-    QRect viewOnScreen() const;
+    QRect viewOnScreen();
+    void placeViewWindow();
+    void keepOnTop(bool onTop);
     void timTimer_Timer();
 
     WebCaptureContext context_;
@@ -72,6 +75,8 @@ private:
     bool loadPending_ = false;
     bool closed_ = false;
     int settleColour_ = 0;
+    std::uint32_t viewWindow_ = 0;       // the view's stand-in X window
+    std::uint32_t viewWindowParent_ = 0; // the top-level window it was made in
     QString lastFile_;
 };
 

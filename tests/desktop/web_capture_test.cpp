@@ -1,9 +1,12 @@
 // The whole-page capture on the private X server: a page drawn from exact colours is opened
 // from another window's title, captured view by view, and compared pixel by pixel.
+#include "capture/BrowserView.h"
+#include "platform/X11Desktop.h"
 #include "shell/FrmMain.h"
 #include "shell/InstanceLock.h"
 #include "shell/SettingsStore.h"
 #include "shell/Shell.h"
+#include "support/DesktopTools.h"
 #include "support/PageServer.h"
 #include "support/RecordingPrompts.h"
 #include "support/TestWindows.h"
@@ -97,8 +100,7 @@ protected:
         const QString file = shots + QStringLiteral("/temp2.bmp");
         EXPECT_EQ(prompts.messages, QStringList{QStringLiteral("完成抓图\r\n输出到") + file});
         const QImage saved = QImage(file, "BMP").convertToFormat(QImage::Format_RGB32);
-        EXPECT_EQ(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32),
-                  saved);
+        EXPECT_EQ(test::clipboardFromOutside(), saved);
         EXPECT_TRUE(QTest::qWaitFor([] { return browserWindow() == nullptr; }, 5000));
         EXPECT_TRUE(shell.mainWindow()->isEnabled());
         return saved;
@@ -181,6 +183,11 @@ TEST_F(WebCapture, MissingFolderWritesNothingAndKeepsTheWindow) {
     EXPECT_TRUE(prompts.messages.isEmpty());
     EXPECT_FALSE(QDir(dir.filePath(QStringLiteral("missing"))).exists());
     EXPECT_EQ(browserWindow(), browser) << "the window stays open";
+    EXPECT_TRUE(test::runTool(QStringLiteral("xprop"),
+                              {QStringLiteral("-id"), QString::number(browser->winId()),
+                               QStringLiteral("_NET_WM_STATE")})
+                    .contains(QStringLiteral("_NET_WM_STATE_ABOVE")))
+        << "and above the others";
     // The page reached the clipboard all the same.
     EXPECT_EQ(QGuiApplication::clipboard()->image().height(), 1200);
     browser->close();
@@ -242,4 +249,32 @@ TEST_F(WebCapture, StopClosesTheWindowAndBackWithoutHistoryDoesNothing) {
     EXPECT_FALSE(shell.mainWindow()->isEnabled());
     browserWindow()->close();
     EXPECT_TRUE(prompts.messages.isEmpty());
+}
+
+TEST_F(WebCapture, BrowserWindowAnswersTheViewFinderWithTheFramedView) {
+    QWidget* browser = open(stripes(12));
+    X11Desktop desktop;
+    const WindowId view = FindBrowserView(desktop, static_cast<WindowId>(browser->winId()));
+    ASSERT_NE(view, 0u);
+    const QWidget* page = nullptr;
+    for (const QWidget* child : browser->findChildren<QWidget*>()) {
+        if (child->inherits("QWebEngineView")) {
+            page = child;
+        }
+    }
+    ASSERT_NE(page, nullptr);
+    const QRect visible(page->mapToGlobal(QPoint(0, 0)), page->size());
+    EXPECT_EQ(desktop.windowRect(view), visible.adjusted(-2, -2, 2, 2));
+    EXPECT_EQ(desktop.windowAt(visible.center()), static_cast<WindowId>(browser->winId()))
+        << "the view's window takes no pointer or keyboard from the page";
+    // It follows the view when the window changes size.
+    browser->showNormal();
+    browser->setGeometry(100, 100, 800, 600);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return desktop.windowRect(view) ==
+                   QRect(page->mapToGlobal(QPoint(0, 0)), page->size()).adjusted(-2, -2, 2, 2);
+        },
+        5000));
+    browser->close();
 }
