@@ -19,6 +19,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
@@ -53,11 +54,11 @@ protected:
     }
 
     // A web-mode capture with the pointer over another browser's address bar: a window whose
-    // text is the page's address.
-    void captureOverAddressBar() {
-        const WindowId addressBar = windows.create({.rect = QRect(0, 0, 600, 40),
-                                                    .title = server->url().toString().toUtf8(),
-                                                    .overrideRedirect = true});
+    // text is the address (the page's, unless given).
+    void captureOverAddressBar(const QString& address = {}) {
+        const QString text = address.isEmpty() ? server->url().toString() : address;
+        const WindowId addressBar = windows.create(
+            {.rect = QRect(0, 0, 600, 40), .title = text.toUtf8(), .overrideRedirect = true});
         windows.warpPointer(QPoint(10, 10));
         shell.dispatcher().DoCapture();
         windows.destroy(addressBar);
@@ -212,6 +213,55 @@ TEST_F(WebCapture, PageNoLargerThanTheViewIsTheView) {
     EXPECT_EQ(
         mismatches(saved, [](int, int y) { return y < 300 ? blockColour(y / 100) : 0xffffffu; }),
         0);
+}
+
+TEST_F(WebCapture, LastColumnExactly199WideIsCopiedWhole) {
+    // Rows of 100 x 100 cells, cut to the view's width plus 199 by a script, so that after
+    // the first view only the last column remains, exactly one step wide.
+    QByteArray html = kHead + "<div id='w' style='overflow:hidden;height:auto'>";
+    for (int row = 0; row < 12; ++row) {
+        html += "<div style='display:flex'>";
+        for (int column = 0; column < 25; ++column) {
+            html += "<div style='flex:none;width:100px;background:" +
+                    colour(blockColour(row * 25 + column)) + "'></div>";
+        }
+        html += "</div>";
+    }
+    html += "</div><script>document.getElementById('w').style.width ="
+            " (document.documentElement.clientWidth + 199) + 'px';</script></body></html>";
+    const QImage saved = capture(open(html));
+    ASSERT_EQ(saved.height(), 1200);
+    ASSERT_LT(saved.width(), 2500);
+    EXPECT_EQ(mismatches(saved, [](int x, int y) { return blockColour(y / 100 * 25 + x / 100); }),
+              0);
+    // The last column, every pixel of it.
+    const QImage last = saved.copy(saved.width() - 199, 0, 199, saved.height());
+    EXPECT_EQ(mismatches(last,
+                         [&](int x, int y) {
+                             return blockColour(y / 100 * 25 + (x + saved.width() - 199) / 100);
+                         }),
+              0);
+}
+
+TEST_F(WebCapture, StopWhileLoadingClosesTheWindowAndEnablesTheMainWindow) {
+    // A server that takes the connection and never answers: the page stays loading.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    ASSERT_TRUE(shell.startUp());
+    shell.mainWindow()->Txt_App->setText(shots);
+    shell.mainWindow()->Opt_Web->setChecked(true);
+    captureOverAddressBar(QStringLiteral("http://127.0.0.1:%1/slow.html").arg(silent.serverPort()));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [] {
+            QWidget* browser = browserWindow();
+            return browser && browser->windowTitle() == QStringLiteral("正在工作...");
+        },
+        10000));
+    EXPECT_FALSE(shell.mainWindow()->isEnabled());
+    toolButton(browserWindow(), "Stop")->trigger();
+    EXPECT_EQ(browserWindow(), nullptr);
+    EXPECT_TRUE(shell.mainWindow()->isEnabled());
+    EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
 TEST_F(WebCapture, QuirksModePageScrolledByItsBody) {
