@@ -3,6 +3,8 @@
 // "name: value" line each. The browser module is loaded as the program loads it.
 //
 //   web_bench MODULE-DIR HEIGHT...
+//
+// With WEB_BENCH_KEEP set to a folder, each page's image is kept there as morvaneHEIGHT.bmp.
 #include "platform/X11Desktop.h"
 #include "shell/Prompts.h"
 #include "support/PageServer.h"
@@ -122,6 +124,12 @@ int main(int argc, char* argv[]) {
                     reader.size().height());
         std::printf("web_capture_1280x%d_peak_growth_mib: %.0f\n", height,
                     static_cast<double>(peakKiB() - before) / 1024.0);
+        // Kept for a comparison with another program's image of the same page.
+        const QString keep = qEnvironmentVariable("WEB_BENCH_KEEP");
+        if (!keep.isEmpty()) {
+            QFile::copy(dir.filePath(files.value(0)),
+                        QStringLiteral("%1/morvane%2.bmp").arg(keep).arg(height));
+        }
         for (const QString& f : files) {
             QFile::remove(dir.filePath(f));
         }
