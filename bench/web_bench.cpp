@@ -55,13 +55,13 @@ QWidget* browserWindow() {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (argc < 3) {
         std::fprintf(stderr, "usage: web_bench MODULE-DIR HEIGHT...\n");
         return 2;
     }
+    shareOpenGLContexts();
     QLibrary module(QString::fromLocal8Bit(argv[1]) + QStringLiteral("/morvane_web"));
     const auto create = reinterpret_cast<CreateWebBrowser>(module.resolve(kCreateWebBrowser));
     if (!create) {

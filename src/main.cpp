@@ -6,8 +6,6 @@
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
-    // The browser module's web engine shares OpenGL contexts; this must be said first.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     morvane::configureApplication();
 

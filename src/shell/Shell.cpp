@@ -18,9 +18,26 @@
 #include <QComboBox>
 #include <QLibrary>
 #include <QLineEdit>
+#include <QOpenGLContext>
 #include <QStyleFactory>
 
+// Qt's own (exported, though not in its public headers): the context that every OpenGL context
+// made after it shares with.
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
+
 namespace morvane {
+
+void shareOpenGLContexts() {
+    if (QOpenGLContext::globalShareContext()) {
+        return;
+    }
+    auto* context = new QOpenGLContext(qApp);
+    if (context->create()) {
+        qt_gl_set_global_share_context(context);
+    } else {
+        delete context; // no OpenGL at all: the page is drawn in software all the same
+    }
+}
 
 void configureApplication() {
     QApplication::setApplicationName(QStringLiteral("Morvane"));
@@ -164,6 +181,7 @@ void Shell::unloadBrowser() {
 
 void Shell::openInBrowser(const QString& address) {
     if (!browser_) {
+        shareOpenGLContexts();
         // Next to the program, or where the build put it.
         QLibrary module(QCoreApplication::applicationDirPath() + QStringLiteral("/morvane_web"));
         if (!module.load()) {

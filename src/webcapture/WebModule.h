@@ -32,4 +32,10 @@ public:
 using CreateWebBrowser = WebBrowser* (*)(const WebCaptureContext* context);
 inline constexpr const char* kCreateWebBrowser = "morvane_create_web_browser";
 
+// The web engine draws with OpenGL contexts shared with the application's, and checks for the
+// shared context as soon as its library is loaded: call this before loading the module. Qt
+// could make that context at start-up, but that loads the whole OpenGL driver (some 60 MB)
+// into a program that may never open a page.
+void shareOpenGLContexts();
+
 } // namespace morvane

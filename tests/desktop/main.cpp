@@ -5,8 +5,6 @@
 
 // Desktop tests run on the private X server that with-desktop starts.
 int main(int argc, char* argv[]) {
-    // The browser module's web engine shares OpenGL contexts; this must be said first.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     morvane::configureApplication();
     ::testing::InitGoogleTest(&argc, argv);
