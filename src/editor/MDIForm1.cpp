@@ -39,6 +39,8 @@ MDIForm1::MDIForm1(FileDialogs& dialogs, std::function<QString()> saveFolder, QW
     // A picture larger than the window is reached by scrolling.
     mdiArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     mdiArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // The window may be made narrower than its buttons, as any sizeable window.
+    mdiArea->setMinimumSize(1, 1);
 
     Picture1 = new QWidget(this);
     Picture1->setObjectName(QStringLiteral("Picture1"));
