@@ -3,20 +3,31 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace morvane {
 
 namespace {
 
-std::uint32_t le16(const QByteArray& bytes, qsizetype at) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData()) + at;
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8;
-}
+// The first bytes of a file, zero beyond its end, read as little-endian numbers.
+class Head {
+public:
+    explicit Head(const QByteArray& bytes) {
+        const auto n = std::min<qsizetype>(bytes.size(), static_cast<qsizetype>(bytes_.size()));
+        std::memcpy(bytes_.data(), bytes.constData(), static_cast<size_t>(n));
+    }
+    std::uint32_t u16(size_t at) const {
+        return static_cast<std::uint32_t>(bytes_[at]) | static_cast<std::uint32_t>(bytes_[at + 1])
+                                                            << 8;
+    }
+    std::uint32_t u32(size_t at) const { return u16(at) | u16(at + 2) << 16; }
 
-std::uint32_t le32(const QByteArray& bytes, qsizetype at) {
-    return le16(bytes, at) | le16(bytes, at + 2) << 16;
-}
+private:
+    std::array<unsigned char, 54> bytes_{};
+};
 
 // Enough of a bitmap's headers for bmpCutShort: the file header and the start of the
 // largest info header.
@@ -41,26 +52,27 @@ bool bmpCutShort(const QByteArray& head, qint64 fileSize) {
     if (head.size() < 30) {
         return true; // not even the headers
     }
-    const qint64 pixelOffset = le32(head, 10);
-    const std::uint32_t infoSize = le32(head, 14);
+    const Head h(head);
+    const qint64 pixelOffset = h.u32(10);
+    const std::uint32_t infoSize = h.u32(14);
     qint64 width = 0;
     qint64 height = 0;
     std::uint32_t bitsPerPixel = 0;
     std::uint32_t compression = 0;
     qint64 dataSize = 0;
     if (infoSize == 12) { // the old core header: 16-bit sides
-        width = le16(head, 18);
-        height = le16(head, 20);
-        bitsPerPixel = le16(head, 24);
+        width = h.u16(18);
+        height = h.u16(20);
+        bitsPerPixel = h.u16(24);
     } else {
         if (infoSize < 40 || head.size() < 38) {
             return true;
         }
-        width = static_cast<std::int32_t>(le32(head, 18));
-        height = static_cast<std::int32_t>(le32(head, 22)); // negative: top-down rows
-        bitsPerPixel = le16(head, 28);
-        compression = le32(head, 30);
-        dataSize = le32(head, 34);
+        width = static_cast<std::int32_t>(h.u32(18));
+        height = static_cast<std::int32_t>(h.u32(22)); // negative: top-down rows
+        bitsPerPixel = h.u16(28);
+        compression = h.u32(30);
+        dataSize = h.u32(34);
     }
     if (height < 0) {
         height = -height;
