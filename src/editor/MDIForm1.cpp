@@ -68,10 +68,16 @@ MDIForm1::MDIForm1(FileDialogs& dialogs, std::function<QString()> saveFolder, QW
 
 MDIForm1::~MDIForm1() = default;
 
+Frm_Cut* MDIForm1::editor() const {
+    return editor_;
+}
+
 bool MDIForm1::MDIForm_Load() {
     editor_ = new Frm_Cut(*this, dialogs_, saveFolder_, tpp_);
     editorWindow_ = mdiArea->addSubWindow(editor_, Qt::SubWindow | Qt::FramelessWindowHint);
     editorWindow_->move(0, 0);
+    // The editor has no caption and no close box, so no window menu with their shortcuts.
+    editorWindow_->setSystemMenu(nullptr);
     if (!editor_->Form_Load()) {
         return false;
     }

@@ -2,6 +2,7 @@
 
 #include "shell/Twips.h"
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -36,7 +37,7 @@ public:
     // when it did not open one: the caller closes the container, and nothing is said.
     bool MDIForm_Load();
 
-    Frm_Cut* editor() const { return editor_; }
+    Frm_Cut* editor() const;
     TwipsPerPixel twipsPerPixel() const { return tpp_; }
 
     QMdiArea* mdiArea;
@@ -61,7 +62,8 @@ private:
     FileDialogs& dialogs_;
     std::function<QString()> saveFolder_;
     TwipsPerPixel tpp_;
-    Frm_Cut* editor_ = nullptr;
+    // Guarded: the editor's window belongs to the workspace, which deletes it when closed.
+    QPointer<Frm_Cut> editor_;
     QMdiSubWindow* editorWindow_ = nullptr;
     bool centred_ = false;
 };
