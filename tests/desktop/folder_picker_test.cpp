@@ -52,8 +52,8 @@ protected:
     void withPicker(const std::function<void(Frm_App&)>& act) {
         bool ran = false;
         QTimer::singleShot(0, [&] {
-            waitUntil([&] { return shell.folderPicker() && shell.folderPicker()->isVisible(); },
-                      5000);
+            (void)QTest::qWaitFor(
+                [&] { return shell.folderPicker() && shell.folderPicker()->isVisible(); }, 5000);
             Frm_App* picker = shell.folderPicker();
             if (picker) {
                 ran = true;

@@ -168,7 +168,6 @@ TEST(CropSaving, ReplacesTheFileAndLeavesNothingElse) {
     const QImage crop = patternPicture(100, 50).copy(10, 20, 30, 7);
     ASSERT_TRUE(replaceWithBmp24(path, crop));
     EXPECT_EQ(fileBytes(path), encodeBmp24(crop));
-    EXPECT_EQ(QFile::permissions(path) & 0x7777, QFile::permissions(path) & 0x7777);
     struct stat info {};
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u) << "a replaced file keeps its permissions";
