@@ -61,8 +61,7 @@ public:
     Frm_App* folderPicker() const;
 
 private:
-    // Places where the program's other windows and desktop services attach. Each does
-    // nothing until the part it stands for is built.
+    // Places where the program's other windows and desktop services attach.
     void installTrayIcon();
     void registerHotkey();
     void hotkeyPressed();
