@@ -32,15 +32,16 @@ Frm_Cut::Frm_Cut(MDIForm1& container, FileDialogs& dialogs, std::function<QStrin
     Picture1 = new SizingPictureBox(this);
     Picture1->setObjectName(QStringLiteral("Picture1"));
     Picture1->setGeometry(twipsRectToPixels(0, 0, 5535, 4575, tpp_));
-    // The outline lies beneath the preview, which covers the selected part once it is cut.
-    Shape1 = new RectangleShape(Picture1);
-    Shape1->setObjectName(QStringLiteral("Shape1"));
-    Shape1->setGeometry(twipsRectToPixels(0, 0, 15, 15, tpp_));
-    Shape1->hide();
     Picture2 = new SizingPictureBox(Picture1);
     Picture2->setObjectName(QStringLiteral("Picture2"));
     Picture2->setGeometry(twipsRectToPixels(2880, 2760, 1455, 1215, tpp_));
     Picture2->hide();
+    // The outline lies above the preview: the crop shows the very pixels beneath it, so the
+    // outline is what tells that a crop is shown.
+    Shape1 = new RectangleShape(Picture1);
+    Shape1->setObjectName(QStringLiteral("Shape1"));
+    Shape1->setGeometry(twipsRectToPixels(0, 0, 15, 15, tpp_));
+    Shape1->hide();
 
     Picture1->installEventFilter(this);
     Picture2->installEventFilter(this);
