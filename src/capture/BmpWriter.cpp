@@ -1,10 +1,13 @@
 #include "BmpWriter.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -141,6 +144,53 @@ bool writeNewBmp24(const QString& path, const QImage& image) {
         return false;
     }
     return true;
+}
+
+bool replaceWithBmp24(const QString& path, const QImage& image) {
+    if (image.isNull() || path.isEmpty()) {
+        errno = EINVAL;
+        return false;
+    }
+    // A link is followed, so that it keeps pointing at the written file.
+    const QFileInfo info(path);
+    const QString target =
+        info.isSymLink() && info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
+    const QByteArray nativeTarget = QFile::encodeName(target);
+    QByteArray temporary =
+        QFile::encodeName(QFileInfo(target).absolutePath() + QStringLiteral("/.") +
+                          QFileInfo(target).fileName() + QStringLiteral(".XXXXXX"));
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        return false;
+    }
+    // mkstemp makes the file readable by its owner only; a new file gets the usual
+    // permissions (what the umask leaves of 0666), a replaced one keeps its own.
+    struct stat existing {};
+    mode_t mode = 0;
+    if (::stat(nativeTarget.constData(), &existing) == 0) {
+        mode = existing.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    const QByteArray bytes = encodeBmp24(image);
+    bool ok = writeAll(fd, bytes.constData(), bytes.size()) && ::fchmod(fd, mode) == 0 &&
+              ::fsync(fd) == 0;
+    int error = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && ::rename(temporary.constData(), nativeTarget.constData()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        ::unlink(temporary.constData());
+        errno = error;
+    }
+    return ok;
 }
 
 } // namespace morvane

@@ -16,4 +16,11 @@ QByteArray encodeBmp24(const QImage& image);
 // folder, full disk) removes the partly written file and gives false with errno set.
 bool writeNewBmp24(const QString& path, const QImage& image);
 
+// Writes the image as encodeBmp24 does to path, replacing a file that is there. The bytes go
+// to a new file in the same folder first, which is then renamed over path, so a write that
+// fails (read-only folder, full disk) never destroys or truncates the file that was there:
+// false with errno set, and the new file is removed. A path that is a symbolic link is
+// written through the link. A replaced file keeps its permissions.
+bool replaceWithBmp24(const QString& path, const QImage& image);
+
 } // namespace morvane

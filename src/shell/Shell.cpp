@@ -9,6 +9,9 @@
 #include "InstanceLock.h"
 #include "Prompts.h"
 #include "capture/Dispatcher.h"
+#include "editor/FileDialogs.h"
+#include "editor/FrmApp.h"
+#include "editor/MDIForm1.h"
 #include "platform/X11Desktop.h"
 #include "webcapture/WebModule.h"
 #include <QMenu>
@@ -52,7 +55,8 @@ void configureApplication() {
 Shell::Shell(SettingsStore& settings, Prompts& prompts, InstanceLock& instanceLock,
              std::function<void()> endProgram)
     : settings_(settings), prompts_(prompts), instanceLock_(instanceLock),
-      endProgram_(std::move(endProgram)), webOpener_(*this) {
+      endProgram_(std::move(endProgram)), qtFileDialogs_(std::make_unique<QtFileDialogs>()),
+      fileDialogs_(qtFileDialogs_.get()), webOpener_(*this) {
     if (!endProgram_) {
         endProgram_ = [] { QCoreApplication::exit(0); };
     }
@@ -163,9 +167,29 @@ void Shell::removeTrayIcon() {
     }
 }
 
-void Shell::showFolderPicker() {}
+MDIForm1* Shell::cropContainer() const {
+    return cropContainer_;
+}
 
-void Shell::unloadFolderPicker() {}
+Frm_App* Shell::folderPicker() const {
+    return folderPicker_;
+}
+
+void Shell::showFolderPicker() {
+    if (!main_ || folderPicker_) {
+        return;
+    }
+    // Modal: the main window waits here until the picker is closed.
+    Frm_App picker(*main_->Txt_App, main_.get());
+    folderPicker_ = &picker;
+    picker.exec();
+}
+
+void Shell::unloadFolderPicker() {
+    if (folderPicker_) {
+        folderPicker_->reject();
+    }
+}
 
 void Shell::unloadTrayMenu() {
     if (tray_) {
@@ -204,8 +228,34 @@ void Shell::openInBrowser(const QString& address) {
     browser_->openAddress(address);
 }
 
-void Shell::unloadCropContainer() {}
+void Shell::unloadCropContainer() {
+    // Nothing is asked or written: an unsaved crop is dropped.
+    delete cropContainer_.data();
+}
 
-void Shell::showCropContainer() {}
+void Shell::showCropContainer() {
+    if (!main_ || shutDown_) {
+        return;
+    }
+    if (cropContainer_) {
+        // Already open: shown again, and no file is asked for.
+        cropContainer_->setWindowState(cropContainer_->windowState() & ~Qt::WindowMinimized);
+        cropContainer_->show();
+        cropContainer_->raise();
+        cropContainer_->activateWindow();
+        return;
+    }
+    auto* container =
+        new MDIForm1(*fileDialogs_, [this] { return main_ ? main_->Txt_App->text() : QString(); });
+    container->setAttribute(Qt::WA_DeleteOnClose);
+    cropContainer_ = container;
+    // The editor asks for the picture inside the load; a cancelled dialog or a file that is
+    // not a picture closes the container again, without a word.
+    if (!container->MDIForm_Load() || shutDown_) {
+        delete container;
+        return;
+    }
+    container->show();
+}
 
 } // namespace morvane

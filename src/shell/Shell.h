@@ -3,6 +3,7 @@
 #include "capture/Dispatcher.h"
 
 #include <QObject>
+#include <QPointer>
 #include <functional>
 #include <memory>
 
@@ -22,6 +23,9 @@ class QtClipboard;
 class X11Desktop;
 class Prompts;
 class SettingsStore;
+class FileDialogs;
+class MDIForm1;
+class Frm_App;
 
 // The program's life: start-up in its fixed order, and the shutdown that every way of
 // closing the main window leads to.
@@ -50,9 +54,14 @@ public:
     Dispatcher& dispatcher();
     bool isShutDown() const { return shutDown_; }
 
+    // The crop windows' file dialogs; Qt's own unless a test answers them.
+    void setFileDialogs(FileDialogs& dialogs) { fileDialogs_ = &dialogs; }
+    // The crop container while it is open, and the folder picker while it is shown.
+    MDIForm1* cropContainer() const;
+    Frm_App* folderPicker() const;
+
 private:
-    // Places where the program's other windows and desktop services attach. Each does
-    // nothing until the part it stands for is built.
+    // Places where the program's other windows and desktop services attach.
     void installTrayIcon();
     void registerHotkey();
     void hotkeyPressed();
@@ -79,6 +88,10 @@ private:
     std::unique_ptr<GlobalHotkey> hotkey_;
     std::unique_ptr<TrayIcon> tray_;
     std::unique_ptr<WebBrowser> browser_;
+    std::unique_ptr<FileDialogs> qtFileDialogs_;
+    FileDialogs* fileDialogs_ = nullptr;
+    QPointer<MDIForm1> cropContainer_;
+    QPointer<Frm_App> folderPicker_;
 
     // Hands the dispatcher's web addresses to the browser window.
     struct WebOpener final : WebAddressOpener {

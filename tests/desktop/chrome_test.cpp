@@ -6,6 +6,7 @@
 #include "shell/Shell.h"
 #include "shell/TrayIcon.h"
 #include "support/DesktopTools.h"
+#include "support/RecordingFileDialogs.h"
 #include "support/RecordingPrompts.h"
 
 #include <QAction>
@@ -43,6 +44,7 @@ QWidget* embeddedTrayIcon() {
 class ChromeTest : public ::testing::Test {
 protected:
     FrmMain& start() {
+        shell.setFileDialogs(dialogs);
         EXPECT_TRUE(shell.startUp());
         FrmMain& w = *shell.mainWindow();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&w));
@@ -64,6 +66,7 @@ protected:
     QTemporaryDir dir;
     SettingsStore settings{dir.filePath(QStringLiteral("Morvane.conf"))};
     test::RecordingPrompts prompts;
+    test::RecordingFileDialogs dialogs; // answers the crop link's open dialog: cancelled
     InstanceLock lock{dir.filePath(QStringLiteral("morvane.lock"))};
     int endings = 0;
     Shell shell{settings, prompts, lock, [this] { ++endings; }};
@@ -235,6 +238,9 @@ TEST_F(ChromeTest, LinksUseTheHandPointerAndTheContactLinkIsSilent) {
     QTest::mouseClick(w.Label7, Qt::LeftButton, {}, QPoint(5, 5));
     QTest::mouseClick(w.Label6, Qt::LeftButton, {}, QPoint(5, 5));
     QTest::qWait(200);
+    // The crop link asked for a picture; cancelled, it leaves nothing open.
+    EXPECT_EQ(dialogs.requests.size(), 1);
+    EXPECT_EQ(shell.cropContainer(), nullptr);
     EXPECT_TRUE(prompts.messages.isEmpty());
     EXPECT_TRUE(w.isVisible());
     EXPECT_FALSE(shell.isShutDown());

@@ -1,6 +1,7 @@
 // Capture writes into folders that refuse them: a read-only file system and a full one.
 // Runs in a private mount namespace (ctest starts it under `unshare -rm`), so the small
 // file systems it mounts vanish with it, whatever happens.
+#include "capture/BmpWriter.h"
 #include "capture/Dispatcher.h"
 #include "platform/MemoryDesktop.h"
 #include "support/RecordingCapture.h"
@@ -70,6 +71,56 @@ TEST_F(RefusingFolder, ReadOnlyFolderWritesNothing) {
     EXPECT_TRUE(prompts.messages.isEmpty());
     EXPECT_EQ(host.disarmed, 1);
     ::umount(QFile::encodeName(readOnly).constData());
+}
+
+// "保存" and "另存为" replace a file: a write that fails must leave the file that was there.
+TEST(ReplacingAFile, ReadOnlyFolderKeepsTheOriginal) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("ro"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(mountTmpfs(folder, "size=64k"));
+    const QString path = folder + QStringLiteral("/picture.bmp");
+    {
+        QFile original(path);
+        ASSERT_TRUE(original.open(QIODevice::WriteOnly));
+        original.write("the opened picture");
+    }
+    ASSERT_EQ(::mount(nullptr, QFile::encodeName(folder).constData(), nullptr,
+                      MS_REMOUNT | MS_RDONLY, nullptr),
+              0);
+    QImage crop(20, 10, QImage::Format_RGB32);
+    crop.fill(Qt::red);
+    EXPECT_FALSE(replaceWithBmp24(path, crop));
+    EXPECT_EQ(contents(path), QByteArray("the opened picture"));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("picture.bmp")});
+    ::umount(QFile::encodeName(folder).constData());
+}
+
+TEST(ReplacingAFile, FullDiskKeepsTheOriginalAndLeavesNoPartialFile) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("full"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(mountTmpfs(folder, "size=64k"));
+    const QString path = folder + QStringLiteral("/picture.bmp");
+    const QByteArray original(40000, 'p');
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(original);
+    }
+    QImage crop(100, 100, QImage::Format_RGB32); // 30 KB: more than the space that is left
+    crop.fill(Qt::blue);
+    EXPECT_FALSE(replaceWithBmp24(path, crop));
+    EXPECT_EQ(contents(path), original);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("picture.bmp")});
+    // Once there is room, the same write replaces it.
+    QImage small(4, 4, QImage::Format_RGB32);
+    small.fill(Qt::green);
+    EXPECT_TRUE(replaceWithBmp24(path, small));
+    EXPECT_EQ(contents(path), encodeBmp24(small));
+    ::umount(QFile::encodeName(folder).constData());
 }
 
 int main(int argc, char* argv[]) {

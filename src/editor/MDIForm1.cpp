@@ -1,0 +1,142 @@
+#include "MDIForm1.h"
+
+#include "CropGeometry.h"
+#include "FileDialogs.h"
+#include "FrmCut.h"
+#include "capture/BmpWriter.h"
+
+#include <QGuiApplication>
+#include <QIcon>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPushButton>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace morvane {
+
+namespace {
+
+constexpr int kBarHeightTwips = 495;
+
+TwipsPerPixel screenTwipsPerPixel() {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        return twipsPerPixelForDpi(screen->logicalDotsPerInchX(), screen->logicalDotsPerInchY());
+    }
+    return {};
+}
+
+} // namespace
+
+MDIForm1::MDIForm1(FileDialogs& dialogs, std::function<QString()> saveFolder, QWidget* parent)
+    : QWidget(parent, Qt::Window), dialogs_(dialogs), saveFolder_(std::move(saveFolder)),
+      tpp_(screenTwipsPerPixel()) {
+    setObjectName(QStringLiteral("MDIForm1"));
+    setWindowTitle(QStringLiteral("图片截图"));
+    setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
+
+    mdiArea = new QMdiArea(this);
+    // A picture larger than the window is reached by scrolling.
+    mdiArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    mdiArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // The window may be made narrower than its buttons, as any sizeable window.
+    mdiArea->setMinimumSize(1, 1);
+
+    Picture1 = new QWidget(this);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    Picture1->setFixedHeight(twipsToPixels(kBarHeightTwips, tpp_.y));
+    Cmd_Save = new QPushButton(QStringLiteral("保存"), Picture1);
+    Cmd_Save->setObjectName(QStringLiteral("Cmd_Save"));
+    Cmd_Save->setGeometry(twipsRectToPixels(6240, 50, 855, 375, tpp_));
+    Cmd_Save->setEnabled(false);
+    Cmd_SaveTo = new QPushButton(QStringLiteral("另存为"), Picture1);
+    Cmd_SaveTo->setObjectName(QStringLiteral("Cmd_SaveTo"));
+    Cmd_SaveTo->setGeometry(twipsRectToPixels(7200, 50, 855, 375, tpp_));
+    Cmd_SaveTo->setEnabled(false);
+    setTabOrder(Cmd_Save, Cmd_SaveTo);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(mdiArea, 1);
+    layout->addWidget(Picture1);
+    resize(twipsToPixels(kClientWidthTwips, tpp_.x), twipsToPixels(kClientHeightTwips, tpp_.y));
+
+    connect(Cmd_Save, &QPushButton::clicked, this, &MDIForm1::Cmd_Save_Click);
+    connect(Cmd_SaveTo, &QPushButton::clicked, this, &MDIForm1::Cmd_SaveTo_Click);
+}
+
+MDIForm1::~MDIForm1() = default;
+
+Frm_Cut* MDIForm1::editor() const {
+    return editor_;
+}
+
+bool MDIForm1::MDIForm_Load() {
+    editor_ = new Frm_Cut(*this, dialogs_, saveFolder_, tpp_);
+    editorWindow_ = mdiArea->addSubWindow(editor_, Qt::SubWindow | Qt::FramelessWindowHint);
+    editorWindow_->move(0, 0);
+    // The editor has no caption and no close box, so no window menu with their shortcuts.
+    editorWindow_->setSystemMenu(nullptr);
+    if (!editor_->Form_Load()) {
+        return false;
+    }
+    editorWindow_->show();
+    return true;
+}
+
+void MDIForm1::Cmd_Save_Click() {
+    if (!editor_) {
+        return;
+    }
+    // A failed write changes nothing and is not reported; the opened file stays as it was.
+    replaceWithBmp24(editor_->openedFile(), editor_->cropPicture());
+}
+
+void MDIForm1::Cmd_SaveTo_Click() {
+    if (!editor_) {
+        return;
+    }
+    const QString path = dialogs_.saveFile(this, saveFolder_(), kBitmapFilter);
+    if (path.trimmed().isEmpty()) {
+        return; // cancelled
+    }
+    // Exactly the name chosen: no extension is added.
+    replaceWithBmp24(path, editor_->cropPicture());
+}
+
+void MDIForm1::MDIForm_Resize() {
+    const auto outerWidth = static_cast<float>(frameGeometry().width() * tpp_.x);
+    const SaveButtonLefts lefts =
+        saveButtonLefts(outerWidth, static_cast<float>(Cmd_SaveTo->width() * tpp_.x),
+                        static_cast<float>(Cmd_Save->width() * tpp_.x));
+    Cmd_SaveTo->move(twipsToPixels(lefts.saveTo, tpp_.x), Cmd_SaveTo->y());
+    Cmd_Save->move(twipsToPixels(lefts.save, tpp_.x), Cmd_Save->y());
+}
+
+void MDIForm1::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    MDIForm_Resize();
+}
+
+void MDIForm1::showEvent(QShowEvent* event) {
+    if (!centred_) {
+        centred_ = true;
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+    QWidget::showEvent(event);
+    MDIForm_Resize();
+}
+
+void MDIForm1::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    // The window manager's frame, and with it the outer width, becomes known only once the
+    // window is on the screen; it arrives with a move.
+    MDIForm_Resize();
+}
+
+} // namespace morvane

@@ -1,0 +1,210 @@
+#include "editor/CropGeometry.h"
+#include "editor/FileDialogs.h"
+#include "editor/Folders.h"
+#include "editor/PictureLoader.h"
+#include "support/Pictures.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace morvane;
+using namespace morvane::test;
+
+TEST(CropSelection, FourStrictTestsInTwips) {
+    // 15 twips is one pixel at 96 DPI: refused; anything longer passes.
+    EXPECT_FALSE(selectionAccepted(15.0f, 30.0f, 9600.0f, 7200.0f));
+    EXPECT_FALSE(selectionAccepted(30.0f, 15.0f, 9600.0f, 7200.0f));
+    EXPECT_TRUE(selectionAccepted(30.0f, 30.0f, 9600.0f, 7200.0f));
+    EXPECT_TRUE(selectionAccepted(15.5f, 15.5f, 9600.0f, 7200.0f));
+    EXPECT_FALSE(selectionAccepted(0.0f, 0.0f, 9600.0f, 7200.0f));
+    // The full width or height of the picture area is refused, one twip less is not.
+    EXPECT_FALSE(selectionAccepted(9600.0f, 30.0f, 9600.0f, 7200.0f));
+    EXPECT_FALSE(selectionAccepted(30.0f, 7200.0f, 9600.0f, 7200.0f));
+    EXPECT_TRUE(selectionAccepted(9599.0f, 7199.0f, 9600.0f, 7200.0f));
+}
+
+TEST(CropSelection, WorkedExampleAt96Dpi) {
+    // A press at (150, 300) twips and a last move to (1650, 1050): 1500 x 750 twips.
+    const auto clip = clipRectangle(150.0f, 300.0f, 1650.0f - 150.0f, 1050.0f - 300.0f,
+                                    twipsPerPixelForDpi(96, 96));
+    ASSERT_TRUE(clip);
+    EXPECT_EQ(*clip, QRect(10, 20, 100, 50));
+}
+
+TEST(CropSelection, QuotientsRoundHalfToEvenPerAxis) {
+    const TwipsPerPixel uneven = twipsPerPixelForDpi(120, 144); // 12 and 10 twips per pixel
+    // 30 / 12 = 2.5 -> 2; 42 / 12 = 3.5 -> 4; 25 / 10 = 2.5 -> 2; 35 / 10 = 3.5 -> 4
+    const auto clip = clipRectangle(30.0f, 25.0f, 42.0f, 35.0f, uneven);
+    ASSERT_TRUE(clip);
+    EXPECT_EQ(*clip, QRect(2, 2, 4, 4));
+    EXPECT_EQ(roundToInt16(-2.5), std::int16_t{-2});
+    EXPECT_EQ(roundToInt16(0.4999), std::int16_t{0});
+}
+
+TEST(CropSelection, QuotientOutsideSixteenBitsFails) {
+    EXPECT_EQ(roundToInt16(32767.0), std::int16_t{32767});
+    EXPECT_EQ(roundToInt16(32767.4), std::int16_t{32767});
+    EXPECT_FALSE(roundToInt16(32767.5)); // rounds to 32768
+    EXPECT_EQ(roundToInt16(-32768.5), std::int16_t{-32768});
+    EXPECT_FALSE(roundToInt16(-32769.0));
+    EXPECT_FALSE(roundToInt16(std::nan("")));
+    // A selection whose left edge lies past pixel 32767 cannot be cut.
+    const TwipsPerPixel tpp = twipsPerPixelForDpi(96, 96);
+    EXPECT_FALSE(clipRectangle(32768.0f * 15.0f, 0.0f, 30.0f, 30.0f, tpp));
+    EXPECT_TRUE(clipRectangle(32767.0f * 15.0f, 0.0f, 30.0f, 30.0f, tpp));
+    // A screen that reports no twips per pixel gives no rectangle rather than a division.
+    EXPECT_FALSE(clipRectangle(30.0f, 30.0f, 30.0f, 30.0f, TwipsPerPixel{0.0, 0.0}));
+}
+
+TEST(CropContainerLayout, SaveButtonsFollowTheOuterWidth) {
+    // Outer width 8400 twips, buttons 855 wide: "另存为" at 8400 - 855 - 300, "保存" 100 before.
+    SaveButtonLefts lefts = saveButtonLefts(8400.0f, 855.0f, 855.0f);
+    EXPECT_FLOAT_EQ(lefts.saveTo, 7245.0f);
+    EXPECT_FLOAT_EQ(lefts.save, 6290.0f);
+    // Narrower than the buttons: negative, and nothing else.
+    lefts = saveButtonLefts(900.0f, 855.0f, 855.0f);
+    EXPECT_FLOAT_EQ(lefts.saveTo, -255.0f);
+    EXPECT_FLOAT_EQ(lefts.save, -1210.0f);
+}
+
+TEST(CropFileDialogs, BitmapFilterMatchesAnyLetterCase) {
+    const QString filter = qtNameFilter(kBitmapFilter);
+    ASSERT_TRUE(filter.startsWith(QStringLiteral("*.BMP (")));
+    const QString pattern = filter.mid(7, filter.size() - 8);
+    const QRegularExpression matcher(QRegularExpression::wildcardToRegularExpression(pattern));
+    for (const char* name : {"a.BMP", "a.bmp", "b.Bmp", "c.bMp"}) {
+        EXPECT_TRUE(matcher.match(QString::fromLatin1(name)).hasMatch()) << name;
+    }
+    for (const char* name : {"a.png", "a.bmpx", "bmp"}) {
+        EXPECT_FALSE(matcher.match(QString::fromLatin1(name)).hasMatch()) << name;
+    }
+}
+
+namespace {
+
+QImage decode(const QByteArray& bytes) {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return decodePicture(buffer);
+}
+
+} // namespace
+
+TEST(CropPictureLoader, ReadsBitmapsAndOtherPictures) {
+    const QImage bmp = decode(patternBmp(37, 11));
+    ASSERT_FALSE(bmp.isNull());
+    EXPECT_EQ(bmp.convertToFormat(QImage::Format_RGB32), patternPicture(37, 11));
+    QByteArray png;
+    QBuffer out(&png);
+    out.open(QIODevice::WriteOnly);
+    patternPicture(5, 6).save(&out, "PNG");
+    EXPECT_EQ(decode(png).size(), QSize(5, 6));
+    // Top-down rows (negative height) are a bitmap too.
+    QByteArray topDown = patternBmp(3, 2);
+    qToLittleEndian<qint32>(-2, topDown.data() + 22);
+    EXPECT_EQ(decode(topDown).size(), QSize(3, 2));
+}
+
+TEST(CropPictureLoader, HostileFilesAreNotPictures) {
+    const QByteArray whole = patternBmp(40, 30);
+    EXPECT_TRUE(decode(whole.left(whole.size() - 1)).isNull()) << "one byte short";
+    EXPECT_TRUE(decode(whole.left(60)).isNull());
+    EXPECT_TRUE(decode(whole.left(20)).isNull()) << "headers cut off";
+    EXPECT_TRUE(decode(QByteArray("BM")).isNull());
+    EXPECT_TRUE(decode(QByteArray()).isNull());
+    EXPECT_TRUE(decode(bmpClaiming(100000, 100000)).isNull());
+    EXPECT_TRUE(decode(bmpClaiming(100000, -100000)).isNull());
+    EXPECT_TRUE(decode(bmpClaiming(-5, 4)).isNull());
+    EXPECT_TRUE(decode(bmpClaiming(0x7fffffff, 1)).isNull());
+    QByteArray noise(4096, Qt::Uninitialized);
+    for (qsizetype i = 0; i < noise.size(); ++i) {
+        noise[i] = static_cast<char>((i * 7919 + 13) % 251);
+    }
+    EXPECT_TRUE(decode(noise).isNull());
+    noise[0] = 'B';
+    noise[1] = 'M';
+    EXPECT_TRUE(decode(noise).isNull());
+}
+
+TEST(CropPictureLoader, PictureOverTheSizeLimitIsRefusedFromItsHeader) {
+    // 16384 x 4097 pixels are a little over 256 MiB decoded; the file holds them all, but
+    // the header alone decides.
+    EXPECT_FALSE(bmpCutShort(bmpClaiming(16384, 4097), qint64{16384} * 3 * 4097 + 54));
+    EXPECT_TRUE(decode(bmpClaiming(16384, 4097)).isNull());
+    EXPECT_TRUE(decode(bmpClaiming(32768, 1)).isNull()) << "wider than any window";
+}
+
+TEST(CropPictureLoader, FilesThatAreNotRegularAreRefused) {
+    QTemporaryDir dir;
+    EXPECT_TRUE(loadPicture(dir.path()).isNull());
+    EXPECT_TRUE(loadPicture(dir.filePath(QStringLiteral("missing.bmp"))).isNull());
+    const QString fifo = dir.filePath(QStringLiteral("pipe.bmp"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_TRUE(loadPicture(fifo).isNull()); // and does not wait for a writer
+    const QString good = dir.filePath(QStringLiteral("good.BMP"));
+    ASSERT_TRUE(writeFile(good, patternBmp(8, 8)));
+    EXPECT_EQ(loadPicture(good).size(), QSize(8, 8));
+}
+
+TEST(CropSaving, ReplacesTheFileAndLeavesNothingElse) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("picture.bmp"));
+    ASSERT_TRUE(writeFile(path, QByteArray(100000, 'x')));
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+    const QImage crop = patternPicture(100, 50).copy(10, 20, 30, 7);
+    ASSERT_TRUE(replaceWithBmp24(path, crop));
+    EXPECT_EQ(fileBytes(path), encodeBmp24(crop));
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u) << "a replaced file keeps its permissions";
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("picture.bmp")});
+}
+
+TEST(CropSaving, WritesThroughALinkAndRefusesWhatCannotBeAFile) {
+    QTemporaryDir dir;
+    const QString real = dir.filePath(QStringLiteral("real.bmp"));
+    const QString link = dir.filePath(QStringLiteral("link.bmp"));
+    ASSERT_TRUE(writeFile(real, "old"));
+    ASSERT_TRUE(QFile::link(real, link));
+    const QImage crop = patternPicture(3, 3);
+    ASSERT_TRUE(replaceWithBmp24(link, crop));
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(fileBytes(real), encodeBmp24(crop));
+
+    // A folder in the way, a missing folder and an empty crop: false, and nothing left over.
+    const QString folder = dir.filePath(QStringLiteral("folder"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    EXPECT_FALSE(replaceWithBmp24(folder, crop));
+    EXPECT_FALSE(replaceWithBmp24(dir.filePath(QStringLiteral("none/x.bmp")), crop));
+    EXPECT_FALSE(replaceWithBmp24(real, QImage()));
+    EXPECT_EQ(fileBytes(real), encodeBmp24(crop));
+    EXPECT_EQ(
+        QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(),
+        3);
+}
+
+TEST(FolderPickerPaths, DriveIsTheLongestMountedPrefix) {
+    const QStringList drives{QStringLiteral("/"), QStringLiteral("/dev/shm"),
+                             QStringLiteral("/dev")};
+    EXPECT_EQ(driveOf(QStringLiteral("/dev/shm/a/b"), drives), QStringLiteral("/dev/shm"));
+    EXPECT_EQ(driveOf(QStringLiteral("/dev/shm"), drives), QStringLiteral("/dev/shm"));
+    EXPECT_EQ(driveOf(QStringLiteral("/dev/shmem"), drives), QStringLiteral("/dev"));
+    EXPECT_EQ(driveOf(QStringLiteral("/home"), drives), QStringLiteral("/"));
+    EXPECT_TRUE(mountedDrives().contains(QStringLiteral("/")));
+}
+
+TEST(FolderPickerPaths, NearestExistingFolderAboveAText) {
+    QTemporaryDir dir;
+    const QString base = QDir::cleanPath(dir.path());
+    ASSERT_TRUE(writeFile(base + QStringLiteral("/file"), "x"));
+    EXPECT_EQ(nearestExistingFolder(base + QStringLiteral("/file")), base);
+    EXPECT_EQ(nearestExistingFolder(base + QStringLiteral("/gone/deeper/")), base);
+    EXPECT_EQ(nearestExistingFolder(QStringLiteral("/no-such-folder-here/x")), QStringLiteral("/"));
+}
