@@ -57,6 +57,9 @@ QString QtFileDialogs::run(QWidget* parent, const QString& initialFolder, const 
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setDirectory(initialFolder);
     dialog.setNameFilter(qtNameFilter(filter));
+    // The list of types shows each entry's description alone ("*.BMP"), not the letter-case
+    // classes behind it.
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.selectFile(QString());
     if (dialog.exec() != QDialog::Accepted) {
         return {};

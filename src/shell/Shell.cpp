@@ -20,9 +20,12 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLibrary>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QLocale>
 #include <QOpenGLContext>
 #include <QStyleFactory>
+#include <QTranslator>
 
 // Qt's own (exported, though not in its public headers): the context that every OpenGL context
 // made after it shares with.
@@ -48,6 +51,18 @@ void configureApplication() {
     // The window draws its own colours; Fusion honours them the same on every desktop.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setFont(uiFont(9));
+    // Qt's own texts (the file dialogs' labels and buttons, the message boxes' buttons, the
+    // browser's menus) in the program's language, whatever the desktop's.
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    for (const QString& catalogue : {QStringLiteral("qtbase"), QStringLiteral("qtwebengine")}) {
+        auto* translator = new QTranslator(qApp);
+        if (translator->load(QLocale(QLocale::Chinese, QLocale::China), catalogue,
+                             QStringLiteral("_"), folder)) {
+            QCoreApplication::installTranslator(translator);
+        } else {
+            delete translator;
+        }
+    }
     // The program lives on while its main window is hidden; only shutdown ends it.
     QApplication::setQuitOnLastWindowClosed(false);
 }

@@ -14,10 +14,13 @@
 #include "support/RecordingPrompts.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPushButton>
@@ -280,6 +283,9 @@ TEST_F(CropEditor, RealFileDialogsOpenInTheSaveFolderAndTakeATypedName) {
     ASSERT_TRUE(writeFile(folder + QStringLiteral("/note.png"), "x"));
     QString shownFolder;
     QStringList shownFilters;
+    QString shownType;
+    QStringList listed;
+    QString acceptText;
     // Types the name into the dialog once it is up, and confirms it with Enter.
     const auto answerWith = [&](const QString& name) {
         QTimer::singleShot(0, [&, name] {
@@ -293,6 +299,18 @@ TEST_F(CropEditor, RealFileDialogsOpenInTheSaveFolderAndTakeATypedName) {
             ASSERT_NE(dialog, nullptr);
             shownFolder = dialog->directory().absolutePath();
             shownFilters = dialog->nameFilters();
+            shownType =
+                dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))->currentText();
+            acceptText = dialog->findChild<QDialogButtonBox*>()->buttons().value(0)->text();
+            // The files the dialog lists, once it has read the folder.
+            const auto* view = dialog->findChild<QListView*>(QStringLiteral("listView"));
+            listed.clear();
+            (void)QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) >= 2; },
+                                  5000);
+            for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row) {
+                listed << view->model()->index(row, 0, view->rootIndex()).data().toString();
+            }
+            listed.sort();
             auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
             ASSERT_NE(edit, nullptr);
             if (name.isEmpty()) {
@@ -308,6 +326,10 @@ TEST_F(CropEditor, RealFileDialogsOpenInTheSaveFolderAndTakeATypedName) {
     EXPECT_EQ(real.openFile(nullptr, saveFolder.text(), kBitmapFilter), picturePath);
     EXPECT_EQ(shownFolder, folder);
     EXPECT_EQ(shownFilters, QStringList{qtNameFilter(kBitmapFilter)});
+    EXPECT_EQ(shownType, QStringLiteral("*.BMP"));
+    EXPECT_EQ(listed, (QStringList{QStringLiteral("other.Bmp"), QStringLiteral("shot.bmp")}))
+        << "bitmaps in any letter case, nothing else";
+    EXPECT_TRUE(acceptText.startsWith(QStringLiteral("打开"))) << acceptText.toStdString();
 
     // The save dialog: a typed name gets no extension, and no question is asked.
     answerWith(QStringLiteral("typed"));
