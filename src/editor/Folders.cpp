@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStorageInfo>
+#include <QStyle>
 #include <algorithm>
 
 namespace morvane {
@@ -19,8 +20,10 @@ bool holds(const QString& root, const QString& path) {
     return path == root || path.startsWith(root + QLatin1Char('/'));
 }
 
-QListWidgetItem* folderItem(const QString& name, const QString& path, int depth) {
-    auto* item = new QListWidgetItem(QString(depth * kIndentPerLevel, QLatin1Char(' ')) + name);
+QListWidgetItem* folderItem(const QIcon& icon, const QString& name, const QString& path,
+                            int depth) {
+    auto* item =
+        new QListWidgetItem(icon, QString(depth * kIndentPerLevel, QLatin1Char(' ')) + name);
     item->setData(Qt::UserRole, path);
     item->setToolTip(path);
     return item;
@@ -85,16 +88,19 @@ void FolderList::setPath(const QString& folder) {
             break;
         }
     }
+    // The way down to the current folder shows open folders, its subfolders closed ones.
+    const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
+    const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
     int depth = 0;
     for (const QString& at : chain) {
         const QString name = at == QStringLiteral("/") ? at : QFileInfo(at).fileName();
-        addItem(folderItem(name, at, depth++));
+        addItem(folderItem(open, name, at, depth++));
     }
     QListWidgetItem* current = item(count() - 1);
     QStringList children =
         QDir(path_).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
     for (const QString& child : children) {
-        addItem(folderItem(child, joined(path_, child), depth));
+        addItem(folderItem(closed, child, joined(path_, child), depth));
     }
     setCurrentItem(current);
     scrollToItem(current);
