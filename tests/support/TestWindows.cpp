@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QThread>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -23,7 +24,34 @@ TestWindows::~TestWindows() {
         xcb_destroy_window(connection_, window);
     }
     sync(); // every window gone before the connection closes
+    waitUntilUnmanaged(managed_);
     xcb_disconnect(connection_);
+}
+
+void TestWindows::waitUntilUnmanaged(const std::vector<WindowId>& windows) {
+    // The next connection may be given the same window numbers. A window manager that has not
+    // yet let go of a destroyed window would then unmap or move the new window in its place.
+    const std::uint32_t clientList = atom("_NET_CLIENT_LIST");
+    QElapsedTimer clock;
+    clock.start();
+    while (!windows.empty() && clock.elapsed() < 5000) {
+        auto* reply = xcb_get_property_reply(
+            connection_,
+            xcb_get_property(connection_, 0, root_, clientList, XCB_ATOM_WINDOW, 0, 4096), nullptr);
+        bool listed = false;
+        if (reply) {
+            const auto* clients = static_cast<const WindowId*>(xcb_get_property_value(reply));
+            const int count = xcb_get_property_value_length(reply) / 4;
+            for (int i = 0; i < count && !listed; ++i) {
+                listed = std::find(windows.begin(), windows.end(), clients[i]) != windows.end();
+            }
+        }
+        std::free(reply);
+        if (!listed) {
+            return;
+        }
+        QThread::msleep(10);
+    }
 }
 
 std::uint32_t TestWindows::atom(const char* name) {
@@ -99,6 +127,9 @@ WindowId TestWindows::create(const WindowSpec& spec) {
     xcb_map_window(connection_, window);
     xcb_flush(connection_);
     windows_.push_back(window);
+    if (managed) {
+        managed_.push_back(window);
+    }
 
     QElapsedTimer clock;
     clock.start();
@@ -132,6 +163,9 @@ void TestWindows::destroy(WindowId window) {
     xcb_destroy_window(connection_, window);
     std::erase(windows_, window);
     sync();
+    if (std::erase(managed_, window) > 0) {
+        waitUntilUnmanaged({window});
+    }
 }
 
 QRect TestWindows::screenRect(WindowId window) {

@@ -44,10 +44,12 @@ public:
 
 private:
     std::uint32_t atom(const char* name);
+    void waitUntilUnmanaged(const std::vector<WindowId>& windows);
 
     xcb_connection_t* connection_ = nullptr;
     WindowId root_ = 0;
     std::vector<WindowId> windows_;
+    std::vector<WindowId> managed_; // the window manager's, until it lets go of them
 };
 
 } // namespace morvane::test
