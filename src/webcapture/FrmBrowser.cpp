@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFrame>
 #include <QGuiApplication>
@@ -20,7 +21,6 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
-#include <QThread>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -413,14 +413,21 @@ bool FrmBrowser::CapturePage(QImage& page) {
                           .arg(colour));
             const QPoint markerOnScreen = origin + markAt;
             bool shown = false;
-            for (int tries = 0; tries < 400 && !shown; ++tries) {
-                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            QElapsedTimer waited;
+            waited.start();
+            QTimer wake;
+            wake.setSingleShot(true);
+            while (!shown && waited.elapsed() < 2000) {
                 const QImage pixel =
                     context_.desktop->grabScreen(QRect(markerOnScreen, QSize(1, 1)));
                 shown =
                     !pixel.isNull() && (pixel.pixel(0, 0) & 0xffffff) == static_cast<QRgb>(marker);
                 if (!shown) {
-                    QThread::msleep(5);
+                    // The page's new frame reaches the window through this thread's events:
+                    // wait for them (or a millisecond), never sleep past them.
+                    wake.start(1);
+                    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                                    QEventLoop::WaitForMoreEvents);
                 }
             }
             const QImage pixels = context_.desktop->grabScreen(part.translated(origin));
