@@ -3,6 +3,9 @@
 #include "support/TestWindows.h"
 
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
 
 using namespace morvane;
 
@@ -137,4 +140,41 @@ TEST(X11DesktopGrab, PointerImageHasItsHotspotInside) {
     EXPECT_FALSE(pointer->image.isNull());
     EXPECT_LE(pointer->image.width(), 256);
     EXPECT_TRUE(QRect(QPoint(), pointer->image.size()).contains(pointer->hotspot));
+}
+
+TEST(X11DesktopGrab, SharedMemoryAndPlainRepliesGiveTheSamePixels) {
+    test::TestWindows windows;
+    X11Desktop shared;
+    X11Desktop replies(X11Desktop::PixelTransfer::Replies);
+    // Colours side by side and a rectangle that reaches past the screen's corner.
+    windows.create(
+        {.rect = QRect(1700, 900, 120, 90), .colour = 0xff102030, .overrideRedirect = true});
+    windows.create(
+        {.rect = QRect(1790, 950, 200, 200), .colour = 0xffa0b0c0, .overrideRedirect = true});
+    windows.create(
+        {.rect = QRect(1850, 1000, 7, 3), .colour = 0xffff0001, .overrideRedirect = true});
+    for (const QRect& area : {QRect(1650, 880, 300, 250), QRect(1851, 1001, 5, 1)}) {
+        const QImage a = shared.grabScreen(area);
+        const QImage b = replies.grabScreen(area);
+        ASSERT_EQ(a.size(), area.size());
+        EXPECT_EQ(a.convertToFormat(QImage::Format_RGB32), b.convertToFormat(QImage::Format_RGB32))
+            << "at " << area.x() << "," << area.y();
+    }
+}
+
+TEST(X11DesktopWindows, ClassNameWrittenAsUtf8StringIsRead) {
+    test::TestWindows windows;
+    X11Desktop desktop;
+    const WindowId window =
+        windows.create({.rect = QRect(100, 700, 50, 50), .overrideRedirect = true});
+    xcb_connection_t* c = windows.connection();
+    const char name[] = "UTF8_STRING";
+    auto* utf8 = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr);
+    ASSERT_NE(utf8, nullptr);
+    const QByteArray wmClass = QByteArray("shell\0Shell Embedding\0", 22);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, utf8->atom, 8,
+                        static_cast<std::uint32_t>(wmClass.size()), wmClass.constData());
+    std::free(utf8);
+    windows.sync();
+    EXPECT_EQ(desktop.className(window), QByteArray("Shell Embedding"));
 }
