@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -73,18 +74,31 @@ TEST_F(RefusingFolder, ReadOnlyFolderWritesNothing) {
     ::umount(QFile::encodeName(readOnly).constData());
 }
 
+namespace {
+
+// A 64 KB file system of its own holding picture.bmp with the given bytes; its path.
+QString pictureOnSmallVolume(const QTemporaryDir& dir, const QByteArray& original) {
+    const QString folder = dir.filePath(QStringLiteral("volume"));
+    if (!QDir().mkpath(folder) || !mountTmpfs(folder, "size=64k")) {
+        ADD_FAILURE() << "mount needs a private mount namespace";
+        return {};
+    }
+    const QString path = folder + QStringLiteral("/picture.bmp");
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(original) != original.size()) {
+        ADD_FAILURE() << "the original could not be written";
+    }
+    return path;
+}
+
+} // namespace
+
 // "保存" and "另存为" replace a file: a write that fails must leave the file that was there.
 TEST(ReplacingAFile, ReadOnlyFolderKeepsTheOriginal) {
     QTemporaryDir dir;
-    const QString folder = dir.filePath(QStringLiteral("ro"));
-    ASSERT_TRUE(QDir().mkpath(folder));
-    ASSERT_TRUE(mountTmpfs(folder, "size=64k"));
-    const QString path = folder + QStringLiteral("/picture.bmp");
-    {
-        QFile original(path);
-        ASSERT_TRUE(original.open(QIODevice::WriteOnly));
-        original.write("the opened picture");
-    }
+    const QString path = pictureOnSmallVolume(dir, "the opened picture");
+    ASSERT_FALSE(path.isEmpty());
+    const QString folder = QFileInfo(path).path();
     ASSERT_EQ(::mount(nullptr, QFile::encodeName(folder).constData(), nullptr,
                       MS_REMOUNT | MS_RDONLY, nullptr),
               0);
@@ -99,16 +113,10 @@ TEST(ReplacingAFile, ReadOnlyFolderKeepsTheOriginal) {
 
 TEST(ReplacingAFile, FullDiskKeepsTheOriginalAndLeavesNoPartialFile) {
     QTemporaryDir dir;
-    const QString folder = dir.filePath(QStringLiteral("full"));
-    ASSERT_TRUE(QDir().mkpath(folder));
-    ASSERT_TRUE(mountTmpfs(folder, "size=64k"));
-    const QString path = folder + QStringLiteral("/picture.bmp");
     const QByteArray original(40000, 'p');
-    {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(original);
-    }
+    const QString path = pictureOnSmallVolume(dir, original);
+    ASSERT_FALSE(path.isEmpty());
+    const QString folder = QFileInfo(path).path();
     QImage crop(100, 100, QImage::Format_RGB32); // 30 KB: more than the space that is left
     crop.fill(Qt::blue);
     EXPECT_FALSE(replaceWithBmp24(path, crop));
