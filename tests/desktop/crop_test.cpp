@@ -29,6 +29,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+
 using namespace morvane;
 using namespace morvane::test;
 
@@ -246,6 +248,28 @@ TEST_F(CropEditor, DoubleClickDismissesThePreviewAndSaveStillWritesTheCrop) {
     EXPECT_EQ(editor.Picture1->size(), QSize(kPictureWidth, kPictureHeight));
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden),
               QStringList{QStringLiteral("shot.bmp")});
+}
+
+TEST_F(CropEditor, SaveIntoAReadOnlyFolderKeepsTheOpenedFileWhole) {
+    // The picture's folder becomes a read-only file system of its own once it is open.
+    const QByteArray original = fileBytes(picturePath);
+    ASSERT_EQ(::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, "size=1m"), 0)
+        << "the crop tests run in a private mount namespace";
+    ASSERT_TRUE(writeFile(picturePath, original));
+    Frm_Cut& editor = open();
+    ASSERT_EQ(::mount(nullptr, QFile::encodeName(folder).constData(), nullptr,
+                      MS_REMOUNT | MS_RDONLY, nullptr),
+              0);
+    drag(QPoint(10, 20), {QPoint(110, 70)});
+    ASSERT_TRUE(buttonsEnabled());
+    QTest::mouseClick(container.Cmd_Save, Qt::LeftButton);
+    // Nothing is said, the file is as it was, nothing is left beside it, the crop stays.
+    EXPECT_EQ(fileBytes(picturePath), original);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("shot.bmp")});
+    EXPECT_TRUE(buttonsEnabled());
+    EXPECT_TRUE(editor.Picture2->isVisible());
+    ::umount(QFile::encodeName(folder).constData());
 }
 
 TEST_F(CropEditor, SaveAsWritesExactlyTheChosenNameAndNothingWhenCancelled) {
