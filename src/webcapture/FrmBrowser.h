@@ -74,7 +74,6 @@ private:
     bool capturing_ = false;
     bool loadPending_ = false;
     bool closed_ = false;
-    int settleColour_ = 0;
     std::uint32_t viewWindow_ = 0;       // the view's stand-in X window
     std::uint32_t viewWindowParent_ = 0; // the top-level window it was made in
     QString lastFile_;
