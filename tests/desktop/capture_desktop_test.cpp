@@ -9,6 +9,7 @@
 #include "support/DesktopTools.h"
 #include "support/RecordingCapture.h"
 #include "support/RecordingPrompts.h"
+#include "support/ShellInTempFolder.h"
 #include "support/TestWindows.h"
 
 #include <QCheckBox>
@@ -160,12 +161,9 @@ TEST_F(CaptureOnX, PointerHotspotLandsOnThePointer) {
     EXPECT_TRUE(allPixels(loadBmp(dispatcher.lastFile()), QRect(0, 0, 200, 200), 0xff000000));
 }
 
-TEST(CaptureFromMainWindow, DoCaptureReadsTheWindowsChoicesAndDisarmsTheDelay) {
-    QTemporaryDir dir;
-    SettingsStore settings(dir.filePath(QStringLiteral("Morvane.conf")));
-    test::RecordingPrompts prompts;
-    InstanceLock lock(dir.filePath(QStringLiteral("morvane.lock")));
-    Shell shell(settings, prompts, lock, [] {});
+class CaptureFromMainWindow : public ::testing::Test, protected test::ShellInTempFolder {};
+
+TEST_F(CaptureFromMainWindow, DoCaptureReadsTheWindowsChoicesAndDisarmsTheDelay) {
     ASSERT_TRUE(shell.startUp());
     FrmMain& w = *shell.mainWindow();
     test::TestWindows windows;

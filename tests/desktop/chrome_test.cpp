@@ -8,6 +8,7 @@
 #include "support/DesktopTools.h"
 #include "support/RecordingFileDialogs.h"
 #include "support/RecordingPrompts.h"
+#include "support/ShellInTempFolder.h"
 
 #include <QAction>
 #include <QApplication>
@@ -41,7 +42,7 @@ QWidget* embeddedTrayIcon() {
     return nullptr;
 }
 
-class ChromeTest : public ::testing::Test {
+class ChromeTest : public ::testing::Test, protected test::ShellInTempFolder {
 protected:
     FrmMain& start() {
         shell.setFileDialogs(dialogs);
@@ -63,13 +64,7 @@ protected:
             [&] { return shows(minimise, minimiseHolder) && shows(close, closeHolder); }, 3000);
     }
 
-    QTemporaryDir dir;
-    SettingsStore settings{dir.filePath(QStringLiteral("Morvane.conf"))};
-    test::RecordingPrompts prompts;
     test::RecordingFileDialogs dialogs; // answers the crop link's open dialog: cancelled
-    InstanceLock lock{dir.filePath(QStringLiteral("morvane.lock"))};
-    int endings = 0;
-    Shell shell{settings, prompts, lock, [this] { ++endings; }};
 };
 
 } // namespace
@@ -201,12 +196,9 @@ TEST_F(ChromeTest, TrayIconTipDoubleClickAndMenu) {
     EXPECT_EQ(shell.trayIcon(), nullptr);
 }
 
-TEST(NoTrayArea, ProgramRunsAndDocksWhenOneAppears) {
-    QTemporaryDir dir;
-    SettingsStore settings(dir.filePath(QStringLiteral("Morvane.conf")));
-    test::RecordingPrompts prompts;
-    InstanceLock lock(dir.filePath(QStringLiteral("morvane.lock")));
-    Shell shell(settings, prompts, lock, [] {});
+class NoTrayArea : public ::testing::Test, protected test::ShellInTempFolder {};
+
+TEST_F(NoTrayArea, ProgramRunsAndDocksWhenOneAppears) {
     ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
     ASSERT_TRUE(shell.startUp());
     ASSERT_TRUE(QTest::qWaitForWindowExposed(shell.mainWindow()));

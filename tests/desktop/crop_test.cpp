@@ -12,6 +12,7 @@
 #include "support/Pictures.h"
 #include "support/RecordingFileDialogs.h"
 #include "support/RecordingPrompts.h"
+#include "support/ShellInTempFolder.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -369,7 +370,7 @@ TEST_F(CropEditor, RealFileDialogsOpenInTheSaveFolderAndTakeATypedName) {
 namespace {
 
 // The container as the main window's link opens it.
-class CropThroughMainWindow : public ::testing::Test {
+class CropThroughMainWindow : public ::testing::Test, protected test::ShellInTempFolder {
 protected:
     CropThroughMainWindow() {
         shell.setFileDialogs(dialogs);
@@ -386,13 +387,8 @@ protected:
         QTest::mouseClick(link, Qt::LeftButton, {}, QPoint(3, 3));
     }
 
-    QTemporaryDir dir;
     QString picturePath;
-    SettingsStore settings{dir.filePath(QStringLiteral("Morvane.conf"))};
-    RecordingPrompts prompts;
     RecordingFileDialogs dialogs;
-    InstanceLock lock{dir.filePath(QStringLiteral("morvane.lock"))};
-    Shell shell{settings, prompts, lock, [] {}};
 };
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "shell/Shell.h"
 #include "support/DesktopTools.h"
 #include "support/RecordingPrompts.h"
+#include "support/ShellInTempFolder.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -28,7 +29,7 @@ using namespace morvane::test;
 
 namespace {
 
-class FolderPicker : public ::testing::Test {
+class FolderPicker : public ::testing::Test, protected test::ShellInTempFolder {
 protected:
     FolderPicker() {
         volume = QDir::cleanPath(dir.filePath(QStringLiteral("volume")));
@@ -87,13 +88,8 @@ protected:
         return settings.read(settings_keys::kSavePath, QStringLiteral("(none)"));
     }
 
-    QTemporaryDir dir;
     QString volume;
     bool mounted = false;
-    SettingsStore settings{dir.filePath(QStringLiteral("Morvane.conf"))};
-    RecordingPrompts prompts;
-    InstanceLock lock{dir.filePath(QStringLiteral("morvane.lock"))};
-    Shell shell{settings, prompts, lock, [] {}};
     FrmMain* main = nullptr;
 };
 

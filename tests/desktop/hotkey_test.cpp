@@ -7,6 +7,7 @@
 #include "shell/Shell.h"
 #include "support/DesktopTools.h"
 #include "support/RecordingPrompts.h"
+#include "support/ShellInTempFolder.h"
 #include "support/TestWindows.h"
 
 #include <QApplication>
@@ -38,7 +39,7 @@ void press(const QString& keys) {
     ASSERT_EQ(xdotool.exitCode(), 0) << "xdotool key " << keys.toStdString();
 }
 
-class HotkeyTest : public ::testing::Test {
+class HotkeyTest : public ::testing::Test, protected test::ShellInTempFolder {
 protected:
     HotkeyTest() {
         QDir().mkpath(shots());
@@ -73,12 +74,6 @@ protected:
         windows.warpPointer(QPoint(100, 100));
     }
 
-    QTemporaryDir dir;
-    QString settingsPath = dir.filePath(QStringLiteral("Morvane.conf"));
-    SettingsStore settings{settingsPath};
-    test::RecordingPrompts prompts;
-    InstanceLock lock{dir.filePath(QStringLiteral("morvane.lock"))};
-    Shell shell{settings, prompts, lock, [] {}};
     test::TestWindows windows;
 };
 

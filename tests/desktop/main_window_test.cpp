@@ -4,6 +4,7 @@
 #include "shell/SettingsStore.h"
 #include "shell/Shell.h"
 #include "support/RecordingPrompts.h"
+#include "support/ShellInTempFolder.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -39,7 +40,7 @@ QStringList items(const QComboBox* combo) {
     return result;
 }
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public ::testing::Test, protected test::ShellInTempFolder {
 protected:
     void writeSettings(const QByteArray& bytes) {
         QFile file(settingsPath);
@@ -54,15 +55,6 @@ protected:
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window));
         return *window;
     }
-
-    QTemporaryDir dir;
-    QString settingsPath = dir.filePath(QStringLiteral("Morvane.conf"));
-    QString lockPath = dir.filePath(QStringLiteral("morvane.lock"));
-    SettingsStore settings{settingsPath};
-    test::RecordingPrompts prompts;
-    InstanceLock lock{lockPath};
-    int endings = 0;
-    Shell shell{settings, prompts, lock, [this] { ++endings; }};
 };
 
 } // namespace

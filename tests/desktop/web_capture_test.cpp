@@ -9,6 +9,7 @@
 #include "support/DesktopTools.h"
 #include "support/PageServer.h"
 #include "support/RecordingPrompts.h"
+#include "support/ShellInTempFolder.h"
 #include "support/TestWindows.h"
 
 #include <QAction>
@@ -45,7 +46,7 @@ QRgb blockColour(int block) {
     return qRgb((block * 37) % 256, (block * 91 + 40) % 256, (block * 53 + 90) % 256);
 }
 
-class WebCapture : public ::testing::Test {
+class WebCapture : public ::testing::Test, protected test::ShellInTempFolder {
 protected:
     WebCapture() {
         QDir().mkpath(shots);
@@ -121,12 +122,7 @@ protected:
         return wrong;
     }
 
-    QTemporaryDir dir;
     QString shots = dir.filePath(QStringLiteral("shots"));
-    SettingsStore settings{dir.filePath(QStringLiteral("Morvane.conf"))};
-    test::RecordingPrompts prompts;
-    InstanceLock lock{dir.filePath(QStringLiteral("morvane.lock"))};
-    Shell shell{settings, prompts, lock, [] {}};
     test::TestWindows windows;
     std::unique_ptr<test::PageServer> server;
 };
