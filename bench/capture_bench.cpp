@@ -7,8 +7,8 @@
 #include "BenchStats.h"
 #include "capture/Dispatcher.h"
 #include "capture/FileNaming.h"
+#include "common/Prompts.h"
 #include "platform/X11Desktop.h"
-#include "shell/Prompts.h"
 #include "shell/Shell.h"
 
 #include <QApplication>

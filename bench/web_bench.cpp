@@ -5,8 +5,8 @@
 //   web_bench MODULE-DIR HEIGHT...
 //
 // With WEB_BENCH_KEEP set to a folder, each page's image is kept there as morvaneHEIGHT.bmp.
+#include "common/Prompts.h"
 #include "platform/X11Desktop.h"
-#include "shell/Prompts.h"
 #include "support/PageServer.h"
 #include "webcapture/WebModule.h"
 

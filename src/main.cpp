@@ -1,5 +1,5 @@
+#include "common/Prompts.h"
 #include "shell/InstanceLock.h"
-#include "shell/Prompts.h"
 #include "shell/SettingsStore.h"
 #include "shell/Shell.h"
 

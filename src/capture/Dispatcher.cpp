@@ -3,7 +3,7 @@
 #include "capture/BmpWriter.h"
 #include "capture/FileNaming.h"
 #include "capture/Grabber.h"
-#include "shell/Prompts.h"
+#include "common/Prompts.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

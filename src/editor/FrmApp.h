@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/Twips.h"
+#include "common/Twips.h"
 
 #include <QDialog>
 #include <QStringList>

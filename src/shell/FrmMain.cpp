@@ -1,9 +1,9 @@
 #include "FrmMain.h"
 
-#include "Fonts.h"
-#include "Prompts.h"
 #include "SettingsStore.h"
 #include "capture/DelayedCapture.h"
+#include "common/Fonts.h"
+#include "common/Prompts.h"
 
 #include <QBitmap>
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Twips.h"
 #include "capture/Dispatcher.h"
+#include "common/Twips.h"
 
 #include <QImage>
 #include <QPixmap>

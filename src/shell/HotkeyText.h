@@ -1,15 +1,12 @@
 #pragma once
 
+#include "platform/KeyCodes.h"
+
 #include <QString>
 #include <cstdint>
 #include <optional>
 
 namespace morvane {
-
-// Modifier flags of a hotkey: Alt 1, Ctrl 2, Shift 4.
-inline constexpr int kModAlt = 1;
-inline constexpr int kModControl = 2;
-inline constexpr int kModShift = 4;
 
 // "Ctrl" 2, "Alt" 1, "Shift" 4, anything else (other case, blanks, other words, empty) 0.
 int ModifierFlags(const QString& word);
@@ -17,9 +14,5 @@ int ModifierFlags(const QString& word);
 // The key code of the hotkey: the code of the first character of the text, as it stands
 // (no case folding; the rest is ignored). Nothing for an empty text.
 std::optional<std::uint32_t> hotkeyKeyCode(const QString& keyText);
-
-// The X keysym of a Windows-style virtual-key code: letters, digits, keypad digits and
-// operators, F1 to F24 and the usual named keys. Nothing for a code with no key.
-std::optional<std::uint32_t> keysymForKeyCode(std::uint32_t keyCode);
 
 } // namespace morvane

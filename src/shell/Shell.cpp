@@ -1,49 +1,31 @@
 #include "Shell.h"
 
-#include "Fonts.h"
 #include "FrmMain.h"
-#include "GlobalHotkey.h"
 #include "HotkeyText.h"
 #include "TrayIcon.h"
+#include "common/Fonts.h"
+#include "platform/GlobalHotkey.h"
 
 #include "InstanceLock.h"
-#include "Prompts.h"
 #include "capture/Dispatcher.h"
+#include "common/Prompts.h"
 #include "editor/FileDialogs.h"
 #include "editor/FrmApp.h"
 #include "editor/MDIForm1.h"
 #include "platform/X11Desktop.h"
-#include "webcapture/WebModule.h"
+#include "webcapture/WebLoader.h"
 #include <QMenu>
 #include <QSystemTrayIcon>
 
 #include <QApplication>
 #include <QComboBox>
-#include <QLibrary>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QLocale>
-#include <QOpenGLContext>
 #include <QStyleFactory>
 #include <QTranslator>
 
-// Qt's own (exported, though not in its public headers): the context that every OpenGL context
-// made after it shares with.
-Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
-
 namespace morvane {
-
-void shareOpenGLContexts() {
-    if (QOpenGLContext::globalShareContext()) {
-        return;
-    }
-    auto* context = new QOpenGLContext(qApp);
-    if (context->create()) {
-        qt_gl_set_global_share_context(context);
-    } else {
-        delete context; // no OpenGL at all: the page is drawn in software all the same
-    }
-}
 
 void configureApplication() {
     QApplication::setApplicationName(QStringLiteral("Morvane"));
@@ -220,17 +202,6 @@ void Shell::unloadBrowser() {
 
 void Shell::openInBrowser(const QString& address) {
     if (!browser_) {
-        shareOpenGLContexts();
-        // Next to the program, or where the build put it.
-        QLibrary module(QCoreApplication::applicationDirPath() + QStringLiteral("/morvane_web"));
-        if (!module.load()) {
-            module.setFileName(QStringLiteral(MORVANE_MODULE_DIR "/morvane_web"));
-            module.load();
-        }
-        const auto create = reinterpret_cast<CreateWebBrowser>(module.resolve(kCreateWebBrowser));
-        if (!create) {
-            return;
-        }
         WebCaptureContext context;
         context.mainWindow = main_.get();
         context.saveFolder = [this] { return main_ ? main_->Txt_App->text() : QString(); };
@@ -238,7 +209,10 @@ void Shell::openInBrowser(const QString& address) {
         dispatcher(); // the desktop and the clipboard
         context.desktop = desktop_.get();
         context.clipboard = clipboard_.get();
-        browser_.reset(create(&context));
+        browser_ = loadWebBrowser(context);
+        if (!browser_) {
+            return;
+        }
     }
     browser_->openAddress(address);
 }

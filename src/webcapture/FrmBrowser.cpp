@@ -3,8 +3,8 @@
 #include "capture/BmpWriter.h"
 #include "capture/BrowserView.h"
 #include "capture/FileNaming.h"
+#include "common/Prompts.h"
 #include "platform/Desktop.h"
-#include "shell/Prompts.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -30,7 +30,6 @@
 #include <QWindow>
 #include <cerrno>
 #include <memory>
-#include <xcb/xcb.h>
 
 namespace morvane {
 
@@ -289,36 +288,8 @@ void FrmBrowser::keepOnTop(bool onTop) {
 }
 
 void FrmBrowser::placeViewWindow() {
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    const auto top = static_cast<xcb_window_t>(internalWinId());
-    if (!x11 || !x11->connection() || top == 0) {
-        return;
-    }
-    xcb_connection_t* connection = x11->connection();
-    const QRect frame(viewFrame->mapTo(this, QPoint(0, 0)), viewFrame->size().expandedTo({1, 1}));
-    const auto x = static_cast<std::int16_t>(frame.x());
-    const auto y = static_cast<std::int16_t>(frame.y());
-    const auto width = static_cast<std::uint16_t>(frame.width());
-    const auto height = static_cast<std::uint16_t>(frame.height());
-    if (viewWindowParent_ != top) {
-        // The first time, or in a top-level window made anew.
-        viewWindow_ = xcb_generate_id(connection);
-        viewWindowParent_ = top;
-        xcb_create_window(connection, 0, viewWindow_, top, x, y, width, height, 0,
-                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
-        // WM_CLASS holds the instance and the class, each ending in a NUL.
-        static constexpr char kClass[] = "Shell Embedding\0Shell Embedding";
-        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, viewWindow_, XCB_ATOM_WM_CLASS,
-                            XCB_ATOM_STRING, 8, sizeof kClass, kClass);
-    } else {
-        const std::uint32_t values[] = {static_cast<std::uint32_t>(frame.x()),
-                                        static_cast<std::uint32_t>(frame.y()), width, height};
-        xcb_configure_window(connection, viewWindow_,
-                             XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
-                                 XCB_CONFIG_WINDOW_HEIGHT,
-                             values);
-    }
-    xcb_flush(connection);
+    viewMark_.place(static_cast<WindowId>(internalWinId()),
+                    QRect(viewFrame->mapTo(this, QPoint(0, 0)), viewFrame->size()));
 }
 
 QRect FrmBrowser::viewOnScreen() {
@@ -331,7 +302,7 @@ QRect FrmBrowser::viewOnScreen() {
             return frame.adjusted(VIEW_BORDER, VIEW_BORDER, -VIEW_BORDER, -VIEW_BORDER);
         }
         // Gone with a top-level window that Qt made anew: make it again.
-        viewWindowParent_ = 0;
+        viewMark_.forget();
     }
     // Without a view window, the view's place comes from the widgets: the same place.
     return QRect(brwWebBrowser->mapToGlobal(QPoint(0, 0)), brwWebBrowser->size());

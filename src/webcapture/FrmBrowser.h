@@ -1,6 +1,7 @@
 #pragma once
 
 #include "WebModule.h"
+#include "platform/ChildWindowMark.h"
 #include "webcapture/PagePlan.h"
 
 #include <QImage>
@@ -74,8 +75,8 @@ private:
     bool capturing_ = false;
     bool loadPending_ = false;
     bool closed_ = false;
-    std::uint32_t viewWindow_ = 0;       // the view's stand-in X window
-    std::uint32_t viewWindowParent_ = 0; // the top-level window it was made in
+    // The view's place, marked as a child window of the class a browser's view has.
+    ChildWindowMark viewMark_{QByteArrayLiteral("Shell Embedding")};
     QString lastFile_;
 };
 

@@ -1,8 +1,8 @@
 // The system-wide hotkey and the delayed capture on the private X server. Keys are pressed
 // with plain `xdotool key`, as a user would press them, while another window has the focus.
+#include "common/Prompts.h"
 #include "shell/FrmMain.h"
 #include "shell/InstanceLock.h"
-#include "shell/Prompts.h"
 #include "shell/SettingsStore.h"
 #include "shell/Shell.h"
 #include "support/DesktopTools.h"

@@ -1,6 +1,6 @@
+#include "common/Prompts.h"
 #include "shell/FrmMain.h"
 #include "shell/InstanceLock.h"
-#include "shell/Prompts.h"
 #include "shell/SettingsStore.h"
 #include "shell/Shell.h"
 #include "support/RecordingPrompts.h"

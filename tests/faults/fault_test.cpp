@@ -3,7 +3,7 @@
 // file systems it mounts vanish with it, whatever happens.
 #include "capture/BmpWriter.h"
 #include "capture/Dispatcher.h"
-#include "platform/MemoryDesktop.h"
+#include "support/MemoryDesktop.h"
 #include "support/RecordingCapture.h"
 #include "support/RecordingPrompts.h"
 

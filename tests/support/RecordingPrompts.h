@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/Prompts.h"
+#include "common/Prompts.h"
 
 #include <QStringList>
 

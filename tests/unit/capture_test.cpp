@@ -1,6 +1,6 @@
 #include "capture/Dispatcher.h"
 #include "capture/Grabber.h"
-#include "platform/MemoryDesktop.h"
+#include "support/MemoryDesktop.h"
 #include "support/RecordingCapture.h"
 #include "support/RecordingPrompts.h"
 

@@ -1,5 +1,5 @@
 #include "capture/BrowserView.h"
-#include "platform/MemoryDesktop.h"
+#include "support/MemoryDesktop.h"
 #include "webcapture/PagePlan.h"
 
 #include <algorithm>

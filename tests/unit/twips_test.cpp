@@ -1,4 +1,4 @@
-#include "shell/Twips.h"
+#include "common/Twips.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "GlobalHotkey.h"
 
-#include "HotkeyText.h"
+#include "KeyCodes.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

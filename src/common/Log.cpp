@@ -1,0 +1,7 @@
+#include "Log.h"
+
+namespace morvane {
+
+Q_LOGGING_CATEGORY(lcMorvane, "morvane", QtWarningMsg)
+
+} // namespace morvane

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+namespace morvane {
+
+// The program's one logging category, "morvane". Silent by default; every place that ends a
+// request early or fails to write says so here. Turn it on with
+// QT_LOGGING_RULES="morvane.info=true".
+Q_DECLARE_LOGGING_CATEGORY(lcMorvane)
+
+} // namespace morvane
