@@ -49,7 +49,7 @@ qsizetype openDescriptors() {
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    configureApplication(); // the program's own settings, allocator included
+    configureApplication(); // the program's own names, style, font and translations
     const int runs = argc > 1 ? std::atoi(argv[1]) : 50;
     QTemporaryDir dir;
     X11Desktop desktop;

@@ -1,14 +1,11 @@
 #include "BmpWriter.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "common/Log.h"
+
+#include <QIODevice>
+#include <QSaveFile>
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace morvane {
@@ -79,21 +76,6 @@ qsizetype bmpSize(const QImage& image) {
     return kHeaderBytes + rowBytes(image.width()) * image.height();
 }
 
-bool writeAll(int fd, const char* data, qsizetype size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, static_cast<size_t>(size));
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        size -= written;
-    }
-    return true;
-}
-
 } // namespace
 
 QByteArray encodeBmp24(const QImage& source) {
@@ -104,20 +86,11 @@ QByteArray encodeBmp24(const QImage& source) {
     return bytes;
 }
 
-bool writeNewBmp24(const QString& path, const QImage& image) {
-    if (image.isNull()) {
-        errno = EINVAL;
-        return false;
-    }
-    const QByteArray nativePath = QFile::encodeName(path);
-    const int fd = ::open(nativePath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return false;
-    }
-    // The file is encoded and written in pieces of about 8 MiB through one buffer kept
-    // between captures: a screen fits in one piece, and a page many screens tall does not
-    // make the program keep a buffer of its whole size. A fresh buffer for each capture
-    // would cost more in page faults than encoding the pixels does.
+bool writeBmp24(QIODevice& out, const QImage& image) {
+    // Encoded in pieces of about 8 MiB through one buffer kept between captures: a screen
+    // fits in one piece, and a tall page does not make the program keep a buffer of its
+    // whole size. A fresh buffer for each capture would cost more in page faults than
+    // encoding the pixels does.
     const QImage pixels = asRgb32(image);
     const qsizetype stride = rowBytes(pixels.width());
     const int rowsPerPiece =
@@ -128,69 +101,33 @@ bool writeNewBmp24(const QString& path, const QImage& image) {
         buffer.resize(pieceBytes);
     }
     writeHeader(buffer.data(), pixels.width(), pixels.height());
-    bool written = true;
     qsizetype offset = kHeaderBytes; // the first piece carries the header
-    for (int first = 0; written && first < pixels.height(); first += rowsPerPiece) {
+    for (int first = 0; first < pixels.height(); first += rowsPerPiece) {
         const int count = std::min(rowsPerPiece, pixels.height() - first);
         encodeRows(pixels, first, count, buffer.data() + offset);
-        written = writeAll(fd, buffer.data(), offset + stride * count);
+        const qsizetype size = offset + stride * count;
+        if (out.write(buffer.data(), size) != size) {
+            return false;
+        }
         offset = 0;
-    }
-    const int writeError = errno;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed) {
-        ::unlink(nativePath.constData());
-        errno = written ? EIO : writeError;
-        return false;
     }
     return true;
 }
 
 bool replaceWithBmp24(const QString& path, const QImage& image) {
     if (image.isNull() || path.isEmpty()) {
-        errno = EINVAL;
+        qCWarning(lcMorvane) << "picture not written, nothing to write:" << path;
         return false;
     }
-    // A link is followed, so that it keeps pointing at the written file.
-    const QFileInfo info(path);
-    const QString target =
-        info.isSymLink() && info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
-    const QByteArray nativeTarget = QFile::encodeName(target);
-    QByteArray temporary =
-        QFile::encodeName(QFileInfo(target).absolutePath() + QStringLiteral("/.") +
-                          QFileInfo(target).fileName() + QStringLiteral(".XXXXXX"));
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
+    // QSaveFile writes a temporary file beside the target (through a link, to the link's
+    // target), gives it the replaced file's permissions and renames it over the target only
+    // once every byte is on disk; a failure discards the temporary file.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || !writeBmp24(file, image) || !file.commit()) {
+        qCWarning(lcMorvane) << "picture not written:" << path << file.errorString();
         return false;
     }
-    // mkstemp makes the file readable by its owner only; a new file gets the usual
-    // permissions (what the umask leaves of 0666), a replaced one keeps its own.
-    struct stat existing {};
-    mode_t mode = 0;
-    if (::stat(nativeTarget.constData(), &existing) == 0) {
-        mode = existing.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    const QByteArray bytes = encodeBmp24(image);
-    bool ok = writeAll(fd, bytes.constData(), bytes.size()) && ::fchmod(fd, mode) == 0 &&
-              ::fsync(fd) == 0;
-    int error = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && ::rename(temporary.constData(), nativeTarget.constData()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        ::unlink(temporary.constData());
-        errno = error;
-    }
-    return ok;
+    return true;
 }
 
 } // namespace morvane

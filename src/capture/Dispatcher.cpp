@@ -1,13 +1,14 @@
 #include "Dispatcher.h"
 
-#include "capture/BmpWriter.h"
+#include "capture/CaptureFile.h"
 #include "capture/FileNaming.h"
 #include "capture/Grabber.h"
+#include "common/Log.h"
 #include "common/Prompts.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
-#include <cerrno>
+#include <exception>
 #include <unordered_set>
 
 namespace morvane {
@@ -81,8 +82,11 @@ void Dispatcher::DoCapture() {
     lastFile_.clear();
     try {
         runRequest();
-    } catch (...) {
+    } catch (const std::exception& error) {
         // Whatever failed (a capture too large to hold, say), the request ends quietly.
+        qCWarning(lcMorvane) << "capture request failed:" << error.what();
+    } catch (...) {
+        qCWarning(lcMorvane) << "capture request failed";
     }
     // Every request, however it ended, leaves no delayed capture armed.
     host_.disarmDelayedCapture();
@@ -91,13 +95,12 @@ void Dispatcher::DoCapture() {
 void Dispatcher::runRequest() {
     const QString folder = host_.saveFolder();
     if (trimSpaces(folder).isEmpty()) {
+        qCInfo(lcMorvane) << "capture request ended: no save folder";
         prompts_.message(QStringLiteral("请设置保存路径"));
         return;
     }
 
     const QPoint pointer = desktop_.pointerPosition();
-    PointerX = pointer.x();
-    PointerY = pointer.y();
     TargetWnd = desktop_.windowAt(pointer);
 
     const CaptureMode mode = host_.captureMode();
@@ -113,41 +116,34 @@ void Dispatcher::runRequest() {
                                ? GrabFullScreen(desktop_, pointer, withPointer)
                                : GrabWindowRect(desktop_, TargetWnd, pointer, withPointer);
     if (picture.isNull()) {
+        qCWarning(lcMorvane) << "capture request ended: the grab gave no picture of window"
+                             << TargetWnd;
         return;
     }
     clipboard_.setImage(picture);
     host_.holdPicture(picture);
 
-    // The name is chosen, then created exclusively: if another program takes it in
-    // between, the next free number is used and nothing that exists is overwritten.
-    FolderNames names(folder, title);
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        const std::optional<QString> name = names.firstFree();
-        if (!name) {
-            return;
-        }
-        const QString path = folder + QLatin1Char('/') + *name;
-        if (writeNewBmp24(path, picture)) {
-            lastFile_ = path;
-            return;
-        }
-        if (errno != EEXIST) {
-            return; // missing or read-only folder, full disk: no file, no message
-        }
-        names.markTaken(*name);
+    // A folder that refuses the file, or a title with every number taken, leaves the
+    // capture on the clipboard only; the routine logs why.
+    const CaptureFileResult result = writeCaptureFile(folder, title, picture);
+    if (result.written()) {
+        lastFile_ = result.path;
     }
 }
 
 void Dispatcher::openWebAddress() {
     const QString address = trimSpaces(textOf(desktop_, TargetWnd));
     if (!address.contains(QLatin1Char('\\')) && !address.contains(QLatin1String("//"))) {
+        qCInfo(lcMorvane) << "web capture request ended: no address under the pointer:" << address;
         prompts_.message(QStringLiteral("请将鼠标悬停在网页浏览器的地址栏上"),
                          MessageScope::System);
         return;
     }
-    if (webOpener_) {
-        webOpener_->openAddress(address);
+    if (!webOpener_) {
+        qCWarning(lcMorvane) << "web capture request ended: no browser window to open" << address;
+        return;
     }
+    webOpener_->openAddress(address);
 }
 
 } // namespace morvane

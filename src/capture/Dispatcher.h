@@ -58,9 +58,7 @@ public:
 
     void DoCapture();
 
-    // The pointer position and the target of the last request.
-    int PointerX = 0;
-    int PointerY = 0;
+    // The target of the last request.
     WindowId TargetWnd = 0;
 
     // The file the last request wrote; empty when it wrote none.

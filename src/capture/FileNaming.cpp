@@ -15,6 +15,8 @@ QString CleanTitle(const QString& title) {
     for (const QChar c : removed) {
         result.remove(c);
     }
+    // Control characters (an escape sequence, a line break) have no place in a file name.
+    result.removeIf([](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
     return result;
 }
 

@@ -9,8 +9,9 @@
 
 namespace morvane {
 
-// Removes, in this order, every tab, \ / : * ? " < > and |. Nothing else changes: spaces,
-// dots and every other character stay.
+// Removes, in this order, every tab, \ / : * ? " < > and |, then every other control
+// character (0x01-0x1F, 0x7F). Nothing else changes: spaces, dots and every other character
+// stay.
 QString CleanTitle(const QString& title);
 
 // Longest name a Linux file system takes, in bytes of UTF-8.

@@ -5,9 +5,11 @@
 #include "MDIForm1.h"
 #include "PictureBoxes.h"
 #include "PictureLoader.h"
+#include "common/Log.h"
 
 #include <QMdiSubWindow>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 
 namespace morvane {
@@ -53,14 +55,26 @@ QImage Frm_Cut::cropPicture() const {
     return Picture2->picture();
 }
 
+bool Frm_Cut::openedFileUnchanged() const {
+    return fileIdentity(openedFile_) == openedIdentity_;
+}
+
 bool Frm_Cut::Form_Load() {
     openedFile_.clear();
-    openedFile_ = dialogs_.openFile(nullptr, saveFolder_(), kBitmapFilter);
-    if (openedFile_.trimmed().isEmpty()) {
+    // The dialog runs events: the editor may be closed and deleted before it returns.
+    const QPointer<Frm_Cut> alive(this);
+    const QString chosen = dialogs_.openFile(nullptr, saveFolder_(), kBitmapFilter);
+    if (!alive) {
         return false;
     }
-    const QImage picture = loadPicture(openedFile_);
+    openedFile_ = chosen;
+    if (openedFile_.trimmed().isEmpty()) {
+        qCInfo(lcMorvane) << "crop editor: no file chosen";
+        return false;
+    }
+    const QImage picture = loadPicture(openedFile_, &openedIdentity_);
     if (picture.isNull()) {
+        qCInfo(lcMorvane) << "crop editor: not a picture it can open:" << openedFile_;
         return false;
     }
     Picture1->setPicture(picture);

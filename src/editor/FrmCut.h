@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Twips.h"
+#include "editor/PictureLoader.h"
 
 #include <QImage>
 #include <QString>
@@ -33,6 +34,9 @@ public:
 
     // The file that was opened: where "保存" writes the crop.
     const QString& openedFile() const { return openedFile_; }
+    // Whether the opened path still leads to the file that was opened, and not to one put
+    // there since (another user in a shared folder may replace it by a link).
+    bool openedFileUnchanged() const;
     // The crop: the picture the preview holds (also after the preview was dismissed).
     QImage cropPicture() const;
 
@@ -76,6 +80,7 @@ private:
     std::function<QString()> saveFolder_;
     TwipsPerPixel tpp_;
     QString openedFile_;
+    FileIdentity openedIdentity_;
     float shapeLeft_ = 0.0f;
     float shapeTop_ = 0.0f;
     float shapeWidth_ = 0.0f;

@@ -4,6 +4,8 @@
 #include "FileDialogs.h"
 #include "FrmCut.h"
 #include "capture/BmpWriter.h"
+#include "common/Log.h"
+#include "common/Prompts.h"
 
 #include <QGuiApplication>
 #include <QIcon>
@@ -28,9 +30,10 @@ TwipsPerPixel screenTwipsPerPixel() {
 
 } // namespace
 
-MDIForm1::MDIForm1(FileDialogs& dialogs, std::function<QString()> saveFolder, QWidget* parent)
-    : QWidget(parent, Qt::Window), dialogs_(dialogs), saveFolder_(std::move(saveFolder)),
-      tpp_(screenTwipsPerPixel()) {
+MDIForm1::MDIForm1(FileDialogs& dialogs, Prompts& prompts, std::function<QString()> saveFolder,
+                   QWidget* parent)
+    : QWidget(parent, Qt::Window), dialogs_(dialogs), prompts_(prompts),
+      saveFolder_(std::move(saveFolder)), tpp_(screenTwipsPerPixel()) {
     setObjectName(QStringLiteral("MDIForm1"));
     setWindowTitle(QStringLiteral("图片截图"));
     setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
@@ -78,7 +81,9 @@ bool MDIForm1::MDIForm_Load() {
     editorWindow_->move(0, 0);
     // The editor has no caption and no close box, so no window menu with their shortcuts.
     editorWindow_->setSystemMenu(nullptr);
-    if (!editor_->Form_Load()) {
+    // The editor's file dialog runs events: the container may be unloaded meanwhile.
+    const QPointer<MDIForm1> alive(this);
+    if (!editor_->Form_Load() || !alive || !editor_) {
         return false;
     }
     editorWindow_->show();
@@ -89,8 +94,16 @@ void MDIForm1::Cmd_Save_Click() {
     if (!editor_) {
         return;
     }
-    // A failed write changes nothing and is not reported; the opened file stays as it was.
-    replaceWithBmp24(editor_->openedFile(), editor_->cropPicture());
+    const QString& path = editor_->openedFile();
+    // In a folder others may write to, the opened file can have been replaced, by a link to
+    // some other file of this user, say: the crop must not land there.
+    if (!editor_->openedFileUnchanged()) {
+        qCWarning(lcMorvane) << "crop not saved: the opened file was replaced:" << path;
+        prompts_.message(QStringLiteral("文件已被替换，未保存：") + path);
+        return;
+    }
+    // A failed write changes nothing and is only logged; the opened file stays as it was.
+    replaceWithBmp24(path, editor_->cropPicture());
 }
 
 void MDIForm1::Cmd_SaveTo_Click() {
@@ -99,7 +112,8 @@ void MDIForm1::Cmd_SaveTo_Click() {
     }
     const QString path = dialogs_.saveFile(this, saveFolder_(), kBitmapFilter);
     if (path.trimmed().isEmpty()) {
-        return; // cancelled
+        qCInfo(lcMorvane) << "crop not saved: save dialog cancelled";
+        return;
     }
     // Exactly the name chosen: no extension is added.
     replaceWithBmp24(path, editor_->cropPicture());

@@ -15,6 +15,7 @@ namespace morvane {
 
 class FileDialogs;
 class Frm_Cut;
+class Prompts;
 
 // The crop container: a multiple-document window whose only child is the crop editor, with
 // a bottom bar holding "保存" (write the crop over the opened file) and "另存为" (write it
@@ -29,8 +30,9 @@ public:
     static constexpr int kClientHeightTwips = 6270;
 
     // saveFolder gives the main window's save folder (its text, untrimmed), read when a
-    // dialog is shown.
-    MDIForm1(FileDialogs& dialogs, std::function<QString()> saveFolder, QWidget* parent = nullptr);
+    // dialog is shown; prompts shows the container's messages.
+    MDIForm1(FileDialogs& dialogs, Prompts& prompts, std::function<QString()> saveFolder,
+             QWidget* parent = nullptr);
     ~MDIForm1() override;
 
     // Shows the editor as the child window; the editor asks for the picture now. False
@@ -45,7 +47,8 @@ public:
     QPushButton* Cmd_Save;
     QPushButton* Cmd_SaveTo;
 
-    // Writes the crop over the opened file.
+    // Writes the crop over the opened file, unless the path now leads to another file: that
+    // is refused with a message.
     void Cmd_Save_Click();
     // Asks for a file name and writes the crop to it exactly as given.
     void Cmd_SaveTo_Click();
@@ -60,6 +63,7 @@ protected:
 
 private:
     FileDialogs& dialogs_;
+    Prompts& prompts_;
     std::function<QString()> saveFolder_;
     TwipsPerPixel tpp_;
     // Guarded: the editor's window belongs to the workspace, which deletes it when closed.

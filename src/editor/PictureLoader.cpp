@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace morvane {
 
@@ -118,7 +119,15 @@ QImage decodePicture(QIODevice& device) {
     return image;
 }
 
-QImage loadPicture(const QString& path) {
+std::optional<FileIdentity> fileIdentity(const QString& path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        return std::nullopt;
+    }
+    return FileIdentity{static_cast<quint64>(info.st_dev), static_cast<quint64>(info.st_ino)};
+}
+
+QImage loadPicture(const QString& path, FileIdentity* opened) {
     // Only regular files: opening a named pipe or a device could block or never end.
     if (!QFileInfo(path).isFile()) {
         return {};
@@ -126,6 +135,14 @@ QImage loadPicture(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         return {};
+    }
+    if (opened) {
+        // Taken from the open file itself, so it is the file whose picture is shown.
+        struct stat info {};
+        if (::fstat(file.handle(), &info) != 0) {
+            return {};
+        }
+        *opened = {static_cast<quint64>(info.st_dev), static_cast<quint64>(info.st_ino)};
     }
     return decodePicture(file);
 }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QString>
+#include <optional>
 
 class QIODevice;
 
@@ -13,10 +14,21 @@ namespace morvane {
 inline constexpr int kMaxPictureSide = 32767;
 inline constexpr qint64 kMaxPictureBytes = qint64{256} << 20;
 
+// Which file a path led to: its device and inode.
+struct FileIdentity {
+    quint64 device = 0;
+    quint64 inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the file a path leads to now (links followed); nothing when there is none.
+std::optional<FileIdentity> fileIdentity(const QString& path);
+
 // Reads a picture file for the crop editor. A null image when the file cannot be read or is
 // not a picture: also when it is larger than the limits above (checked on the header, before
-// any pixels are decoded) or a Windows bitmap whose pixel data is cut short.
-QImage loadPicture(const QString& path);
+// any pixels are decoded) or a Windows bitmap whose pixel data is cut short. When given,
+// opened receives the identity of the file that was read.
+QImage loadPicture(const QString& path, FileIdentity* opened = nullptr);
 
 // The same for a picture already open for reading; the format is decided by the content.
 QImage decodePicture(QIODevice& device);

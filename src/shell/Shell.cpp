@@ -4,6 +4,7 @@
 #include "HotkeyText.h"
 #include "TrayIcon.h"
 #include "common/Fonts.h"
+#include "common/Log.h"
 #include "platform/GlobalHotkey.h"
 
 #include "InstanceLock.h"
@@ -218,8 +219,14 @@ void Shell::openInBrowser(const QString& address) {
 }
 
 void Shell::unloadCropContainer() {
-    // Nothing is asked or written: an unsaved crop is dropped.
-    delete cropContainer_.data();
+    // Nothing is asked or written: an unsaved crop is dropped. Shutdown can come while the
+    // container is still inside its load (its file dialog runs events), so the container is
+    // hidden now and deleted once control is back in the event loop.
+    if (cropContainer_) {
+        cropContainer_->hide();
+        cropContainer_->deleteLater();
+        cropContainer_.clear();
+    }
 }
 
 void Shell::showCropContainer() {
@@ -234,17 +241,22 @@ void Shell::showCropContainer() {
         cropContainer_->activateWindow();
         return;
     }
-    auto* container =
-        new MDIForm1(*fileDialogs_, [this] { return main_ ? main_->Txt_App->text() : QString(); });
-    container->setAttribute(Qt::WA_DeleteOnClose);
-    cropContainer_ = container;
+    cropContainer_ = new MDIForm1(*fileDialogs_, prompts_,
+                                  [this] { return main_ ? main_->Txt_App->text() : QString(); });
+    cropContainer_->setAttribute(Qt::WA_DeleteOnClose);
     // The editor asks for the picture inside the load; a cancelled dialog or a file that is
-    // not a picture closes the container again, without a word.
-    if (!container->MDIForm_Load() || shutDown_) {
-        delete container;
+    // not a picture closes the container again, without a word. The container is reached only
+    // through the guarded pointer: shutdown during the dialog unloads it.
+    const bool loaded = cropContainer_->MDIForm_Load();
+    if (!cropContainer_) {
+        qCInfo(lcMorvane) << "crop container closed while it was loading";
         return;
     }
-    container->show();
+    if (!loaded || shutDown_) {
+        unloadCropContainer();
+        return;
+    }
+    cropContainer_->show();
 }
 
 } // namespace morvane

@@ -1,8 +1,8 @@
 #include "FrmBrowser.h"
 
-#include "capture/BmpWriter.h"
 #include "capture/BrowserView.h"
-#include "capture/FileNaming.h"
+#include "capture/CaptureFile.h"
+#include "common/Log.h"
 #include "common/Prompts.h"
 #include "platform/Desktop.h"
 
@@ -28,7 +28,6 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <QWindow>
-#include <cerrno>
 #include <memory>
 
 namespace morvane {
@@ -123,7 +122,6 @@ FrmBrowser::FrmBrowser(const WebCaptureContext& context)
         if (!scrollElement_.isEmpty()) {
             writeMetric("scrollTop", 0);
         }
-        Picture1 = QImage();
     });
 
     if (context_.mainWindow) {
@@ -418,39 +416,26 @@ void FrmBrowser::StartPageCapture() {
     ChooseScrollElement();
     if (scrollElement_.isEmpty()) {
         capturing_ = false;
+        qCInfo(lcMorvane) << "page capture ended: the page has no scrolling element";
         return;
     }
     writeMetric("scrollTop", 0);
-    Picture1 = QImage();
     QImage page;
     const bool captured = CapturePage(page);
     capturing_ = false;
     if (!captured) {
+        qCInfo(lcMorvane) << "page capture ended: the page could not be captured";
         return;
     }
     context_.clipboard->setImage(page);
-    Picture1 = page;
 
-    const QString folder = context_.saveFolder();
-    FolderNames names(folder, QString());
-    QString path;
-    for (int attempt = 0; attempt < 1000 && path.isEmpty(); ++attempt) {
-        const auto name = names.firstFree();
-        if (!name) {
-            return;
-        }
-        const QString candidate = folder + QLatin1Char('/') + *name;
-        if (writeNewBmp24(candidate, page)) {
-            path = candidate;
-        } else if (errno == EEXIST) {
-            names.markTaken(*name);
-        } else {
-            return; // the window stays open, above the others, as the capture left it
-        }
-    }
-    if (path.isEmpty()) {
+    // A page's file is named "temp" and a number only. When it cannot be written the window
+    // stays open, above the others, as the capture left it; the routine logs why.
+    const CaptureFileResult result = writeCaptureFile(context_.saveFolder(), QString(), page);
+    if (!result.written()) {
         return;
     }
+    const QString& path = result.path;
     lastFile_ = path;
     scrollElement_.clear();
     keepOnTop(false);

@@ -42,7 +42,6 @@ public:
     QComboBox* cboAddress;
     QFrame* viewFrame;
     QWebEngineView* brwWebBrowser;
-    QImage Picture1;
     QTimer* timTimer;
 
     // The file the last capture wrote; empty when none.

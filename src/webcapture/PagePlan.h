@@ -39,11 +39,6 @@ struct PageCopy {
 // end. A page at most 199 pixels high is taken as its first view, at the top of the image.
 std::vector<PageCopy> planPageCapture(const PageMetrics& page);
 
-// The page image's size.
-inline QSize pageImageSize(const PageMetrics& page) {
-    return {page.scrollWidth, page.scrollHeight};
-}
-
 // Which element scrolls the page.
 enum class ScrollChoice { Root, Body, Keep };
 

@@ -95,7 +95,8 @@ protected:
     QString picturePath;
     QLineEdit saveFolder;
     RecordingFileDialogs dialogs;
-    MDIForm1 container{dialogs, [this] { return saveFolder.text(); }};
+    RecordingPrompts prompts;
+    MDIForm1 container{dialogs, prompts, [this] { return saveFolder.text(); }};
 };
 
 } // namespace
@@ -249,6 +250,20 @@ TEST_F(CropEditor, DoubleClickDismissesThePreviewAndSaveStillWritesTheCrop) {
     EXPECT_EQ(editor.Picture1->size(), QSize(kPictureWidth, kPictureHeight));
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden),
               QStringList{QStringLiteral("shot.bmp")});
+}
+
+TEST_F(CropEditor, SaveRefusesAFileReplacedSinceItWasOpened) {
+    open();
+    drag(QPoint(10, 20), {QPoint(110, 70)});
+    // In a shared folder, another user swaps the opened file for a link to a private file.
+    const QString secret = dir.filePath(QStringLiteral("secret.bmp"));
+    ASSERT_TRUE(writeFile(secret, "private"));
+    ASSERT_TRUE(QFile::remove(picturePath));
+    ASSERT_TRUE(QFile::link(secret, picturePath));
+    QTest::mouseClick(container.Cmd_Save, Qt::LeftButton);
+    EXPECT_EQ(fileBytes(secret), QByteArray("private"));
+    EXPECT_EQ(prompts.messages,
+              QStringList{QStringLiteral("文件已被替换，未保存：") + picturePath});
 }
 
 TEST_F(CropEditor, SaveIntoAReadOnlyFolderKeepsTheOpenedFileWhole) {
@@ -434,6 +449,29 @@ TEST_F(CropThroughMainWindow, SecondClickWhileOpenAsksNothingAndClosingEndsIt) {
     clickLink();
     EXPECT_EQ(dialogs.requests.size(), 2);
     EXPECT_TRUE(prompts.messages.isEmpty());
+}
+
+TEST_F(CropThroughMainWindow, ShutdownDuringTheOpenDialogEndsTheContainerOnce) {
+    // The program is shut down (the tray menu's exit, say) while the editor's dialog is open.
+    struct ShuttingDown final : FileDialogs {
+        Shell* shell = nullptr;
+        QString answer;
+        QString openFile(QWidget*, const QString&, const QString&) override {
+            shell->shutDown();
+            return answer;
+        }
+        QString saveFile(QWidget*, const QString&, const QString&) override { return {}; }
+    } shuttingDown;
+    shuttingDown.shell = &shell;
+    shuttingDown.answer = picturePath;
+    shell.setFileDialogs(shuttingDown);
+    clickLink();
+    EXPECT_EQ(shell.cropContainer(), nullptr);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        EXPECT_FALSE(qobject_cast<MDIForm1*>(window));
+    }
+    EXPECT_EQ(endings, 1);
 }
 
 TEST_F(CropThroughMainWindow, ShutdownClosesTheOpenContainer) {

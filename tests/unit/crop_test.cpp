@@ -138,6 +138,8 @@ TEST(CropPictureLoader, PictureOverTheSizeLimitIsRefusedFromItsHeader) {
     EXPECT_FALSE(bmpCutShort(bmpClaiming(16384, 4097), qint64{16384} * 3 * 4097 + 54));
     EXPECT_TRUE(decode(bmpClaiming(16384, 4097)).isNull());
     EXPECT_TRUE(decode(bmpClaiming(32768, 1)).isNull()) << "wider than any window";
+    EXPECT_TRUE(decode(patternBmp(32768, 1)).isNull()) << "whole, and still too wide";
+    EXPECT_EQ(decode(patternBmp(32767, 1)).size(), QSize(32767, 1)) << "the widest a window is";
 }
 
 TEST(CropPictureLoader, FilesThatAreNotRegularAreRefused) {

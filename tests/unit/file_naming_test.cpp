@@ -1,13 +1,14 @@
 #include "capture/BmpWriter.h"
+#include "capture/CaptureFile.h"
 #include "capture/FileNaming.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstring>
 #include <unistd.h>
 
@@ -52,6 +53,11 @@ TEST(CleanTitle, RemovesOnlyTheForbiddenCharacters) {
               QStringLiteral("  spaces. dots 中文 (x) [y] ~ "));
     EXPECT_EQ(CleanTitle(QStringLiteral("http://example.org/a?b=1")),
               QStringLiteral("httpexample.orgab=1"));
+    // Escape sequences, line breaks and every other control character go too.
+    EXPECT_EQ(CleanTitle(QStringLiteral("\x1b[31mred\x1b[0m")), QStringLiteral("[31mred[0m"));
+    EXPECT_EQ(CleanTitle(QStringLiteral("two\nlines\r")), QStringLiteral("twolines"));
+    EXPECT_EQ(CleanTitle(QStringLiteral("\x01z\x1f\x7f")), QStringLiteral("z"));
+    EXPECT_EQ(CleanTitle(QStringLiteral("~ \u00a0é€")), QStringLiteral("~ \u00a0é€"));
 }
 
 TEST(CaptureFileName, LowestFreeNumberWins) {
@@ -151,21 +157,62 @@ TEST(Bmp, HeadersRowsAndPaddingReadByHand) {
     EXPECT_EQ(back.convertToFormat(QImage::Format_RGB32), image);
 }
 
-TEST(Bmp, NewFileNeverReplacesAnExistingOne) {
+TEST(CaptureFile, NeverReplacesAndTakesTheNextNumberWhenANameIsTakenMeanwhile) {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("temp1.bmp"));
-    touch(path, "keep me");
+    touch(dir.filePath(QStringLiteral("temp1.bmp")), "keep me");
     QImage image(4, 4, QImage::Format_RGB32);
     image.fill(0xff00ff00);
-    errno = 0;
-    EXPECT_FALSE(writeNewBmp24(path, image));
-    EXPECT_EQ(errno, EEXIST);
-    EXPECT_EQ(contents(path), QByteArray("keep me"));
+    CaptureFileResult result = writeCaptureFile(dir.path(), QString(), image);
+    EXPECT_EQ(result.outcome, CaptureFileResult::Outcome::Written);
+    EXPECT_EQ(result.path, dir.path() + QStringLiteral("/temp2.bmp"));
+    EXPECT_EQ(contents(result.path), encodeBmp24(image));
+    EXPECT_EQ(contents(dir.filePath(QStringLiteral("temp1.bmp"))), QByteArray("keep me"));
 
-    const QString fresh = dir.filePath(QStringLiteral("temp2.bmp"));
-    EXPECT_TRUE(writeNewBmp24(fresh, image));
-    EXPECT_EQ(contents(fresh), encodeBmp24(image));
+    // Another program creates the chosen name just before the exclusive create.
+    QStringList opened;
+    const auto raced = [&](QFile& file) {
+        opened << QFileInfo(file.fileName()).fileName();
+        if (opened.size() == 1) {
+            touch(file.fileName(), "the other program's");
+        }
+        return createExclusively(file);
+    };
+    result = writeCaptureFile(dir.path(), QString(), image, raced);
+    EXPECT_EQ(opened, (QStringList{QStringLiteral("temp3.bmp"), QStringLiteral("temp4.bmp")}));
+    EXPECT_EQ(result.path, dir.path() + QStringLiteral("/temp4.bmp"));
+    EXPECT_EQ(contents(dir.filePath(QStringLiteral("temp3.bmp"))),
+              QByteArray("the other program's"));
+    EXPECT_EQ(contents(result.path), encodeBmp24(image));
 
-    EXPECT_FALSE(writeNewBmp24(dir.filePath(QStringLiteral("missing/temp1.bmp")), image));
-    EXPECT_EQ(errno, ENOENT);
+    result = writeCaptureFile(dir.filePath(QStringLiteral("missing")), QString(), image);
+    EXPECT_EQ(result.outcome, CaptureFileResult::Outcome::FolderRefused);
+    EXPECT_FALSE(result.error.isEmpty());
 }
+
+// A folder already holding many captures of one title: the name the capture takes.
+class ManyCaptures : public ::testing::TestWithParam<std::tuple<int, int>> {};
+
+TEST_P(ManyCaptures, NextNumberFitsAndNothingIsLost) {
+    const auto [titleChars, held] = GetParam();
+    const QString title = titleChars ? QString(titleChars, QChar(0x4E2D)) : QStringLiteral("X");
+    QTemporaryDir dir;
+    for (int n = 1; n <= held; ++n) {
+        touch(dir.filePath(captureFileName(title, n)));
+    }
+    FolderNames names(dir.path(), title);
+    const std::optional<QString> name = names.firstFree();
+    ASSERT_TRUE(name);
+    EXPECT_EQ(*name, captureFileName(title, held + 1));
+    EXPECT_TRUE(name->endsWith(QStringLiteral("temp%1.bmp").arg(held + 1)));
+    EXPECT_LE(QFile::encodeName(*name).size(), kMaxFileNameBytes);
+    QImage image(2, 2, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    const CaptureFileResult result = writeCaptureFile(dir.path(), title, image);
+    EXPECT_EQ(result.path, dir.filePath(*name));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), held + 1);
+}
+
+// Titles: "X", and 90 and 100 Chinese characters (270 and 300 bytes, cut to fit).
+INSTANTIATE_TEST_SUITE_P(FolderNames, ManyCaptures,
+                         ::testing::Values(std::tuple(0, 31), std::tuple(0, 33), std::tuple(90, 33),
+                                           std::tuple(100, 33)));

@@ -95,6 +95,12 @@ TEST(PagePlan, EdgeCases) {
     copies = planPageCapture({1000, 150, 1000, 150});
     ASSERT_EQ(copies.size(), 1u);
     EXPECT_EQ(copies[0], at(0, 0, QRect(0, 0, 1000, 150), QPoint(0, 0)));
+    // Exactly one band high, also in a taller view: still the top of the first view.
+    for (const int CH : {199, 600}) {
+        copies = planPageCapture({1000, 199, 1000, CH});
+        ASSERT_EQ(copies.size(), 1u) << CH;
+        EXPECT_EQ(copies[0], at(0, 0, QRect(0, 0, 1000, CH), QPoint(0, 0))) << CH;
+    }
 
     // A view of no height still ends.
     EXPECT_FALSE(planPageCapture({100, 1000, 100, 0}).empty());
