@@ -1,5 +1,6 @@
 #include "X11Desktop.h"
 
+#include "CompoundText.h"
 #include "ImagePool.h"
 #include "XcbReply.h"
 
@@ -117,6 +118,7 @@ X11Desktop::X11Desktop(PixelTransfer transfer) {
     atomWmState_ = atom("WM_STATE");
     atomNetWmName_ = atom("_NET_WM_NAME");
     atomUtf8String_ = atom("UTF8_STRING");
+    atomCompoundText_ = atom("COMPOUND_TEXT");
 }
 
 X11Desktop::~X11Desktop() {
@@ -367,10 +369,12 @@ QByteArray X11Desktop::windowText(WindowId window) {
     if (text.isEmpty()) {
         std::uint32_t type = XCB_NONE;
         text = property(answering, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, &type);
-        // UTF8_STRING is taken as it is, and so is COMPOUND_TEXT, whose ASCII part reads the
-        // same; STRING is Latin-1.
+        // STRING is Latin-1; COMPOUND_TEXT switches between charsets by escape sequences;
+        // UTF8_STRING (and any other type) is taken as it is.
         if (type == XCB_ATOM_STRING) {
             text = QString::fromLatin1(text).toUtf8();
+        } else if (type == atomCompoundText_) {
+            text = compoundTextToUtf8(text);
         }
     }
     return limitUtf8(std::move(text));

@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <malloc.h>
-#include <xcb/xcb.h>
-
-#include <cstdlib>
 
 using namespace morvane;
 
@@ -172,19 +169,27 @@ TEST(X11DesktopGrab, SharedMemoryAndPlainRepliesGiveTheSamePixels) {
     }
 }
 
-TEST(X11DesktopWindows, ClassNameWrittenAsUtf8StringIsRead) {
+TEST(X11DesktopWindows, PropertiesAreReadByTheirTypes) {
     test::TestWindows windows;
     X11Desktop desktop;
     const WindowId window =
         windows.create({.rect = QRect(100, 700, 50, 50), .overrideRedirect = true});
-    xcb_connection_t* c = windows.connection();
-    const char name[] = "UTF8_STRING";
-    auto* utf8 = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr);
-    ASSERT_NE(utf8, nullptr);
-    const QByteArray wmClass = QByteArray("shell\0Shell Embedding\0", 22);
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, utf8->atom, 8,
-                        static_cast<std::uint32_t>(wmClass.size()), wmClass.constData());
-    std::free(utf8);
-    windows.sync();
+    windows.setProperty(window, "WM_CLASS", "UTF8_STRING", 8,
+                        QByteArray("shell\0Shell Embedding\0", 22));
     EXPECT_EQ(desktop.className(window), QByteArray("Shell Embedding"));
+
+    // WM_NAME in each of its text types.
+    const struct {
+        const char* type;
+        QByteArray bytes;
+        const char* utf8;
+    } titles[] = {
+        {"STRING", "Caf\xe9", "Caf\xc3\xa9"},
+        {"COMPOUND_TEXT", "\x1b$)A\xd6\xd0\xce\xc4", "\xe4\xb8\xad\xe6\x96\x87"},
+        {"UTF8_STRING", "\xe4\xb8\xad", "\xe4\xb8\xad"},
+    };
+    for (const auto& title : titles) {
+        windows.setProperty(window, "WM_NAME", title.type, 8, title.bytes);
+        EXPECT_EQ(desktop.windowText(window), QByteArray(title.utf8)) << title.type;
+    }
 }
