@@ -18,6 +18,10 @@ TEST(X11DesktopWindows, FindsTheDeepestViewableWindowUnderAPoint) {
     const WindowId child = windows.create({.rect = QRect(50, 50, 40, 40), .parent = upper});
     // Input-only windows catch no pixels and are passed over.
     windows.create({.rect = QRect(0, 0, 1920, 1080), .overrideRedirect = true, .inputOnly = true});
+    // Nor is a minimised (unmapped) window above the others.
+    const WindowId hidden =
+        windows.create({.rect = QRect(100, 100, 100, 100), .overrideRedirect = true});
+    windows.unmap(hidden);
 
     EXPECT_EQ(desktop.windowAt(QPoint(150, 150)), lower);
     EXPECT_EQ(desktop.windowAt(QPoint(300, 300)), upper);
@@ -28,8 +32,7 @@ TEST(X11DesktopWindows, FindsTheDeepestViewableWindowUnderAPoint) {
     EXPECT_EQ(desktop.children(upper), (QList<WindowId>{above, child}));
     EXPECT_EQ(desktop.parentOf(upper), 0u);
     // Nothing but the root far away from them.
-    const WindowId background = desktop.windowAt(QPoint(1500, 50));
-    EXPECT_NE(background, lower);
+    EXPECT_EQ(desktop.windowAt(QPoint(1500, 50)), windows.root());
     EXPECT_EQ(desktop.windowRect(child), QRect(250, 250, 40, 40));
 }
 
@@ -97,6 +100,16 @@ TEST(X11DesktopWindows, BordersCountAndVanishedWindowsGiveEmptyAnswers) {
                                               .overrideRedirect = true,
                                               .borderWidth = 3});
     EXPECT_EQ(desktop.windowRect(bordered), QRect(300, 300, 106, 56));
+    // A child's position counts from the inside of its parent's border.
+    const WindowId framed = windows.create(
+        {.rect = QRect(500, 300, 200, 100), .overrideRedirect = true, .borderWidth = 10});
+    const WindowId inner = windows.create({.rect = QRect(0, 0, 20, 20), .parent = framed});
+    EXPECT_EQ(desktop.windowRect(framed), QRect(500, 300, 220, 120));
+    EXPECT_EQ(desktop.windowRect(inner), QRect(510, 310, 20, 20));
+    EXPECT_EQ(desktop.windowAt(QPoint(525, 325)), inner);
+    EXPECT_EQ(desktop.windowAt(QPoint(535, 335)), framed);
+    EXPECT_EQ(desktop.windowAt(QPoint(715, 415)), framed); // on the border
+
     windows.destroy(bordered);
     EXPECT_EQ(desktop.windowRect(bordered), QRect());
     EXPECT_EQ(desktop.windowText(bordered), QByteArray());
@@ -164,6 +177,8 @@ TEST(X11DesktopGrab, SharedMemoryAndPlainRepliesGiveTheSamePixels) {
         const QImage a = shared.grabScreen(area);
         const QImage b = replies.grabScreen(area);
         ASSERT_EQ(a.size(), area.size());
+        EXPECT_TRUE(shared.lastGrabSharedMemory());
+        EXPECT_FALSE(replies.lastGrabSharedMemory());
         EXPECT_EQ(a.convertToFormat(QImage::Format_RGB32), b.convertToFormat(QImage::Format_RGB32))
             << "at " << area.x() << "," << area.y();
     }
@@ -192,4 +207,11 @@ TEST(X11DesktopWindows, PropertiesAreReadByTheirTypes) {
         windows.setProperty(window, "WM_NAME", title.type, 8, title.bytes);
         EXPECT_EQ(desktop.windowText(window), QByteArray(title.utf8)) << title.type;
     }
+
+    // A client that names the root as its owner has none.
+    windows.setProperty(window, "WM_STATE", "WM_STATE", 32, QByteArray(8, '\0'));
+    const WindowId root = windows.root();
+    windows.setProperty(window, "WM_TRANSIENT_FOR", "WINDOW", 32,
+                        QByteArray(reinterpret_cast<const char*>(&root), sizeof root));
+    EXPECT_EQ(desktop.parentOf(window), 0u);
 }

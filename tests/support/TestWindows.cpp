@@ -168,6 +168,11 @@ void TestWindows::destroy(WindowId window) {
     }
 }
 
+void TestWindows::unmap(WindowId window) {
+    xcb_unmap_window(connection_, window);
+    sync();
+}
+
 void TestWindows::setProperty(WindowId window, const char* name, const char* type, int format,
                               const QByteArray& data) {
     xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, atom(name), atom(type),
