@@ -2,9 +2,11 @@
 
 #include "KeyCodes.h"
 #include "XcbReply.h"
+#include "common/Log.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QStringList>
 #include <set>
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
@@ -74,11 +76,17 @@ bool GlobalHotkey::grab(int modifierFlags, std::optional<std::uint32_t> keyCode)
     release();
     xcb_connection_t* c = connection();
     const auto keysym = keyCode ? keysymForKeyCode(*keyCode) : std::nullopt;
-    if (!c || !keysym) {
+    if (!c) {
+        qCWarning(lcMorvane) << "no X connection to grab the hotkey on";
+        return false;
+    }
+    if (!keysym) {
+        qCInfo(lcMorvane) << "hotkey key code" << keyCode.value_or(0) << "names no key: no hotkey";
         return false;
     }
     const std::unique_ptr<xcb_key_symbols_t, FreeKeySymbols> symbols(xcb_key_symbols_alloc(c));
     if (!symbols) {
+        qCWarning(lcMorvane) << "no key symbols from the X server: no hotkey";
         return false;
     }
     std::uint16_t modifiers = 0;
@@ -95,7 +103,7 @@ bool GlobalHotkey::grab(int modifierFlags, std::optional<std::uint32_t> keyCode)
     const std::set<std::uint16_t> lockVariants = {
         0, XCB_MOD_MASK_LOCK, numLock, static_cast<std::uint16_t>(XCB_MOD_MASK_LOCK | numLock)};
 
-    bool refused = false;
+    QStringList refused; // BadAccess: another client holds these combinations
     const xcb_window_t root = rootWindow(c);
     const XcbOwned<xcb_keycode_t> keycodes(xcb_key_symbols_get_keycode(symbols.get(), *keysym));
     for (const xcb_keycode_t* code = keycodes.get(); code && *code; ++code) {
@@ -104,14 +112,22 @@ bool GlobalHotkey::grab(int modifierFlags, std::optional<std::uint32_t> keyCode)
             const xcb_void_cookie_t cookie = xcb_grab_key_checked(
                 c, 1, root, mods, *code, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
             if (const XcbOwned<xcb_generic_error_t> error{xcb_request_check(c, cookie)}) {
-                refused = true; // BadAccess: another client holds this combination
+                refused << QStringLiteral("keycode %1 modifiers 0x%2").arg(*code).arg(mods, 0, 16);
             } else {
                 grabs_.push_back({*code, mods});
             }
         }
     }
     xcb_flush(c);
-    return !refused && !grabs_.empty();
+    if (!refused.isEmpty()) {
+        qCWarning(lcMorvane).noquote()
+            << "the X server refused the hotkey grab (another program holds it):"
+            << refused.join(QStringLiteral(", "));
+    } else if (grabs_.empty()) {
+        qCWarning(lcMorvane) << "no key on this keyboard has keysym" << Qt::hex << *keysym
+                             << ": no hotkey";
+    }
+    return refused.isEmpty() && !grabs_.empty();
 }
 
 void GlobalHotkey::release() {

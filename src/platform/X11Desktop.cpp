@@ -3,6 +3,7 @@
 #include "CompoundText.h"
 #include "ImagePool.h"
 #include "XcbReply.h"
+#include "common/Log.h"
 
 #include <QList>
 #include <QString>
@@ -93,7 +94,9 @@ void copyRows(const std::uint8_t* source, int width, int rows, QImage& into, QPo
 X11Desktop::X11Desktop(PixelTransfer transfer) {
     int screenNumber = 0;
     xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
-    if (xcb_connection_has_error(c)) {
+    if (const int failure = xcb_connection_has_error(c)) {
+        qCWarning(lcMorvane) << "cannot connect to the X display" << qgetenv("DISPLAY")
+                             << "(xcb error" << failure << "): no windows or pixels to capture";
         xcb_disconnect(c);
         return;
     }
@@ -103,6 +106,7 @@ X11Desktop::X11Desktop(PixelTransfer transfer) {
         xcb_screen_next(&it);
     }
     if (it.rem <= 0) {
+        qCWarning(lcMorvane) << "the X display has no screen" << screenNumber;
         xcb_disconnect(c);
         return;
     }
