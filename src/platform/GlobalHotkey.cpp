@@ -1,10 +1,12 @@
 #include "GlobalHotkey.h"
 
 #include "KeyCodes.h"
+#include "XcbReply.h"
+#include "common/Log.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
-#include <cstdlib>
+#include <QStringList>
 #include <set>
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
@@ -25,31 +27,34 @@ xcb_window_t rootWindow(xcb_connection_t* c) {
     return xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
 }
 
+struct FreeKeySymbols {
+    void operator()(xcb_key_symbols_t* symbols) const { xcb_key_symbols_free(symbols); }
+};
+
 // The modifier bit that Num Lock sets on this keyboard, read from the modifier map.
 std::uint16_t numLockMask(xcb_connection_t* c, xcb_key_symbols_t* symbols) {
     constexpr xcb_keysym_t kNumLock = 0xFF7F;
-    xcb_keycode_t* numLockCodes = xcb_key_symbols_get_keycode(symbols, kNumLock);
+    const XcbOwned<xcb_keycode_t> numLockCodes(xcb_key_symbols_get_keycode(symbols, kNumLock));
     if (!numLockCodes) {
         return 0;
     }
-    std::uint16_t mask = 0;
-    if (auto* map = xcb_get_modifier_mapping_reply(c, xcb_get_modifier_mapping(c), nullptr)) {
-        const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(map);
-        const int perModifier = map->keycodes_per_modifier;
-        for (int modifier = 0; modifier < 8 && mask == 0; ++modifier) {
-            for (int k = 0; k < perModifier; ++k) {
-                const xcb_keycode_t code = codes[modifier * perModifier + k];
-                for (const xcb_keycode_t* n = numLockCodes; code && *n; ++n) {
-                    if (*n == code) {
-                        mask = static_cast<std::uint16_t>(1u << modifier);
-                    }
+    const auto map = xcbReply(c, xcb_get_modifier_mapping_reply, xcb_get_modifier_mapping(c));
+    if (!map) {
+        return 0;
+    }
+    const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(map.get());
+    const int perModifier = map->keycodes_per_modifier;
+    for (int modifier = 0; modifier < 8; ++modifier) {
+        for (int k = 0; k < perModifier; ++k) {
+            const xcb_keycode_t code = codes[modifier * perModifier + k];
+            for (const xcb_keycode_t* n = numLockCodes.get(); code && *n; ++n) {
+                if (*n == code) {
+                    return static_cast<std::uint16_t>(1u << modifier);
                 }
             }
         }
-        std::free(map);
     }
-    std::free(numLockCodes);
-    return mask;
+    return 0;
 }
 
 } // namespace
@@ -71,11 +76,17 @@ bool GlobalHotkey::grab(int modifierFlags, std::optional<std::uint32_t> keyCode)
     release();
     xcb_connection_t* c = connection();
     const auto keysym = keyCode ? keysymForKeyCode(*keyCode) : std::nullopt;
-    if (!c || !keysym) {
+    if (!c) {
+        qCWarning(lcMorvane) << "no X connection to grab the hotkey on";
         return false;
     }
-    xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(c);
+    if (!keysym) {
+        qCInfo(lcMorvane) << "hotkey key code" << keyCode.value_or(0) << "names no key: no hotkey";
+        return false;
+    }
+    const std::unique_ptr<xcb_key_symbols_t, FreeKeySymbols> symbols(xcb_key_symbols_alloc(c));
     if (!symbols) {
+        qCWarning(lcMorvane) << "no key symbols from the X server: no hotkey";
         return false;
     }
     std::uint16_t modifiers = 0;
@@ -88,30 +99,35 @@ bool GlobalHotkey::grab(int modifierFlags, std::optional<std::uint32_t> keyCode)
     if (modifierFlags & kModShift) {
         modifiers |= XCB_MOD_MASK_SHIFT;
     }
-    const std::uint16_t numLock = numLockMask(c, symbols);
+    const std::uint16_t numLock = numLockMask(c, symbols.get());
     const std::set<std::uint16_t> lockVariants = {
         0, XCB_MOD_MASK_LOCK, numLock, static_cast<std::uint16_t>(XCB_MOD_MASK_LOCK | numLock)};
 
-    bool refused = false;
+    QStringList refused; // BadAccess: another client holds these combinations
     const xcb_window_t root = rootWindow(c);
-    xcb_keycode_t* keycodes = xcb_key_symbols_get_keycode(symbols, *keysym);
-    for (const xcb_keycode_t* code = keycodes; code && *code; ++code) {
+    const XcbOwned<xcb_keycode_t> keycodes(xcb_key_symbols_get_keycode(symbols.get(), *keysym));
+    for (const xcb_keycode_t* code = keycodes.get(); code && *code; ++code) {
         for (const std::uint16_t lock : lockVariants) {
             const auto mods = static_cast<std::uint16_t>(modifiers | lock);
             const xcb_void_cookie_t cookie = xcb_grab_key_checked(
                 c, 1, root, mods, *code, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
-            if (xcb_generic_error_t* error = xcb_request_check(c, cookie)) {
-                refused = true; // BadAccess: another client holds this combination
-                std::free(error);
+            if (const XcbOwned<xcb_generic_error_t> error{xcb_request_check(c, cookie)}) {
+                refused << QStringLiteral("keycode %1 modifiers 0x%2").arg(*code).arg(mods, 0, 16);
             } else {
                 grabs_.push_back({*code, mods});
             }
         }
     }
-    std::free(keycodes);
-    xcb_key_symbols_free(symbols);
     xcb_flush(c);
-    return !refused && !grabs_.empty();
+    if (!refused.isEmpty()) {
+        qCWarning(lcMorvane).noquote()
+            << "the X server refused the hotkey grab (another program holds it):"
+            << refused.join(QStringLiteral(", "));
+    } else if (grabs_.empty()) {
+        qCWarning(lcMorvane) << "no key on this keyboard has keysym" << Qt::hex << *keysym
+                             << ": no hotkey";
+    }
+    return refused.isEmpty() && !grabs_.empty();
 }
 
 void GlobalHotkey::release() {

@@ -21,9 +21,11 @@ std::mutex& poolLock() {
     return lock;
 }
 
+// Never destroyed: an image released while the program exits still finds the pool, and the
+// buffers kept stay reachable to the end instead of being dropped with the list at exit.
 std::vector<Buffer>& freeBuffers() {
-    static std::vector<Buffer> buffers;
-    return buffers;
+    static auto* buffers = new std::vector<Buffer>;
+    return *buffers;
 }
 
 struct Lease {

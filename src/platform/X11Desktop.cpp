@@ -1,6 +1,9 @@
 #include "X11Desktop.h"
 
+#include "CompoundText.h"
 #include "ImagePool.h"
+#include "XcbReply.h"
+#include "common/Log.h"
 
 #include <QList>
 #include <QString>
@@ -21,29 +24,6 @@ namespace {
 // No real window tree is this deep; the bound only stops a walk on a tree that changes
 // under it.
 constexpr int kMaxDepth = 64;
-
-// Replies and errors from xcb are malloc'ed; this frees them on every path.
-template <typename T> struct Reply {
-    T* value = nullptr;
-    explicit Reply(T* v) : value(v) {}
-    ~Reply() { std::free(value); }
-    Reply(Reply&& other) noexcept : value(other.value) { other.value = nullptr; }
-    Reply(const Reply&) = delete;
-    Reply& operator=(const Reply&) = delete;
-    Reply& operator=(Reply&&) = delete;
-    T* operator->() const { return value; }
-    explicit operator bool() const { return value != nullptr; }
-};
-
-// An X error (a window gone between two questions, most often) makes an empty reply.
-template <typename T> Reply<T> checked(T* reply, xcb_generic_error_t* error) {
-    if (error) {
-        std::free(error);
-        std::free(reply);
-        return Reply<T>(nullptr);
-    }
-    return Reply<T>(reply);
-}
 
 // At most 254 bytes, never ending inside a UTF-8 character.
 QByteArray limitUtf8(QByteArray text) {
@@ -114,7 +94,9 @@ void copyRows(const std::uint8_t* source, int width, int rows, QImage& into, QPo
 X11Desktop::X11Desktop(PixelTransfer transfer) {
     int screenNumber = 0;
     xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
-    if (xcb_connection_has_error(c)) {
+    if (const int failure = xcb_connection_has_error(c)) {
+        qCWarning(lcMorvane) << "cannot connect to the X display" << qgetenv("DISPLAY")
+                             << "(xcb error" << failure << "): no windows or pixels to capture";
         xcb_disconnect(c);
         return;
     }
@@ -124,6 +106,7 @@ X11Desktop::X11Desktop(PixelTransfer transfer) {
         xcb_screen_next(&it);
     }
     if (it.rem <= 0) {
+        qCWarning(lcMorvane) << "the X display has no screen" << screenNumber;
         xcb_disconnect(c);
         return;
     }
@@ -139,6 +122,7 @@ X11Desktop::X11Desktop(PixelTransfer transfer) {
     atomWmState_ = atom("WM_STATE");
     atomNetWmName_ = atom("_NET_WM_NAME");
     atomUtf8String_ = atom("UTF8_STRING");
+    atomCompoundText_ = atom("COMPOUND_TEXT");
 }
 
 X11Desktop::~X11Desktop() {
@@ -149,13 +133,9 @@ X11Desktop::~X11Desktop() {
 }
 
 std::uint32_t X11Desktop::atom(const char* name) {
-    xcb_generic_error_t* error = nullptr;
-    const auto reply = checked(
-        xcb_intern_atom_reply(
-            connection_,
-            xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
-            &error),
-        error);
+    const auto reply = xcbReply(
+        connection_, xcb_intern_atom_reply,
+        xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(std::strlen(name)), name));
     return reply ? reply->atom : 0;
 }
 
@@ -164,29 +144,25 @@ QByteArray X11Desktop::property(WindowId window, std::uint32_t prop, std::uint32
     if (!connection_ || window == 0 || prop == 0) {
         return {};
     }
-    xcb_generic_error_t* error = nullptr;
     // 1024 words hold any name worth showing; longer ones are cut to 254 bytes anyway.
-    const auto reply = checked(
-        xcb_get_property_reply(
-            connection_, xcb_get_property(connection_, 0, window, prop, type, 0, 1024), &error),
-        error);
+    const auto reply = xcbReply(connection_, xcb_get_property_reply,
+                                xcb_get_property(connection_, 0, window, prop, type, 0, 1024));
     if (!reply || reply->type == XCB_NONE) {
         return {};
     }
     if (actualType) {
         *actualType = reply->type;
     }
-    const int length = xcb_get_property_value_length(reply.value);
-    return QByteArray(static_cast<const char*>(xcb_get_property_value(reply.value)), length);
+    const int length = xcb_get_property_value_length(reply.get());
+    return QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())), length);
 }
 
 QPoint X11Desktop::pointerPosition() {
     if (!connection_) {
         return {};
     }
-    xcb_generic_error_t* error = nullptr;
-    const auto reply = checked(
-        xcb_query_pointer_reply(connection_, xcb_query_pointer(connection_, root_), &error), error);
+    const auto reply =
+        xcbReply(connection_, xcb_query_pointer_reply, xcb_query_pointer(connection_, root_));
     return reply ? QPoint(reply->root_x, reply->root_y) : QPoint();
 }
 
@@ -196,12 +172,11 @@ QList<WindowId> X11Desktop::childrenOf(WindowId window) {
     if (!connection_ || window == 0) {
         return result;
     }
-    xcb_generic_error_t* error = nullptr;
-    const auto tree = checked(
-        xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), &error), error);
+    const auto tree =
+        xcbReply(connection_, xcb_query_tree_reply, xcb_query_tree(connection_, window));
     if (tree) {
-        const xcb_window_t* children = xcb_query_tree_children(tree.value);
-        const int count = xcb_query_tree_children_length(tree.value);
+        const xcb_window_t* children = xcb_query_tree_children(tree.get());
+        const int count = xcb_query_tree_children_length(tree.get());
         result.reserve(count);
         for (int i = 0; i < count; ++i) {
             result << children[i];
@@ -231,12 +206,8 @@ WindowId X11Desktop::windowAt(QPoint screenPoint) {
         QPoint foundLocal;
         // Children come bottom to top; the first hit from the top wins.
         for (qsizetype i = children.size() - 1; i >= 0; --i) {
-            xcb_generic_error_t* error = nullptr;
-            const auto attr =
-                checked(xcb_get_window_attributes_reply(connection_, attributes[i], &error), error);
-            error = nullptr;
-            const auto geo =
-                checked(xcb_get_geometry_reply(connection_, geometries[i], &error), error);
+            const auto attr = xcbReply(connection_, xcb_get_window_attributes_reply, attributes[i]);
+            const auto geo = xcbReply(connection_, xcb_get_geometry_reply, geometries[i]);
             if (found || !attr || !geo) {
                 continue; // every reply is still collected, so none is left queued
             }
@@ -265,9 +236,8 @@ WindowId X11Desktop::parentInTree(WindowId window, WindowId* root) {
     if (!connection_ || window == 0) {
         return 0;
     }
-    xcb_generic_error_t* error = nullptr;
-    const auto tree = checked(
-        xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), &error), error);
+    const auto tree =
+        xcbReply(connection_, xcb_query_tree_reply, xcb_query_tree(connection_, window));
     if (!tree) {
         return 0;
     }
@@ -281,14 +251,10 @@ bool X11Desktop::hasWmState(WindowId window) {
     if (!connection_ || window == 0) {
         return false;
     }
-    xcb_generic_error_t* error = nullptr;
     // Only whether the property exists matters: none of its data is asked for.
-    const auto reply =
-        checked(xcb_get_property_reply(connection_,
-                                       xcb_get_property(connection_, 0, window, atomWmState_,
-                                                        XCB_GET_PROPERTY_TYPE_ANY, 0, 0),
-                                       &error),
-                error);
+    const auto reply = xcbReply(
+        connection_, xcb_get_property_reply,
+        xcb_get_property(connection_, 0, window, atomWmState_, XCB_GET_PROPERTY_TYPE_ANY, 0, 0));
     return reply && reply->type != XCB_NONE;
 }
 
@@ -311,18 +277,15 @@ WindowId X11Desktop::clientBelow(WindowId window) {
         WindowId client = 0;
         QList<WindowId> next;
         for (qsizetype i = level.size() - 1; i >= 0; --i) {
-            xcb_generic_error_t* error = nullptr;
-            const auto state =
-                checked(xcb_get_property_reply(connection_, states[i], &error), error);
-            error = nullptr;
-            const auto tree = checked(xcb_query_tree_reply(connection_, trees[i], &error), error);
+            const auto state = xcbReply(connection_, xcb_get_property_reply, states[i]);
+            const auto tree = xcbReply(connection_, xcb_query_tree_reply, trees[i]);
             if (client == 0 && state && state->type != XCB_NONE) {
                 client = level[i];
             }
             if (tree) {
-                const xcb_window_t* children = xcb_query_tree_children(tree.value);
+                const xcb_window_t* children = xcb_query_tree_children(tree.get());
                 next.append(QList<WindowId>(children,
-                                            children + xcb_query_tree_children_length(tree.value)));
+                                            children + xcb_query_tree_children_length(tree.get())));
             }
         }
         if (client) {
@@ -410,10 +373,12 @@ QByteArray X11Desktop::windowText(WindowId window) {
     if (text.isEmpty()) {
         std::uint32_t type = XCB_NONE;
         text = property(answering, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, &type);
-        // UTF8_STRING is taken as it is, and so is COMPOUND_TEXT, whose ASCII part reads the
-        // same; STRING is Latin-1.
+        // STRING is Latin-1; COMPOUND_TEXT switches between charsets by escape sequences;
+        // UTF8_STRING (and any other type) is taken as it is.
         if (type == XCB_ATOM_STRING) {
             text = QString::fromLatin1(text).toUtf8();
+        } else if (type == atomCompoundText_) {
+            text = compoundTextToUtf8(text);
         }
     }
     return limitUtf8(std::move(text));
@@ -427,11 +392,8 @@ QRect X11Desktop::windowRect(WindowId window) {
     const xcb_get_geometry_cookie_t geoCookie = xcb_get_geometry(connection_, window);
     const xcb_translate_coordinates_cookie_t whereCookie =
         xcb_translate_coordinates(connection_, window, root_, 0, 0);
-    xcb_generic_error_t* error = nullptr;
-    const auto geo = checked(xcb_get_geometry_reply(connection_, geoCookie, &error), error);
-    error = nullptr;
-    const auto where =
-        checked(xcb_translate_coordinates_reply(connection_, whereCookie, &error), error);
+    const auto geo = xcbReply(connection_, xcb_get_geometry_reply, geoCookie);
+    const auto where = xcbReply(connection_, xcb_translate_coordinates_reply, whereCookie);
     if (!geo || !where) {
         return {};
     }
@@ -452,9 +414,8 @@ QSize X11Desktop::screenSize() {
         return {};
     }
     // Asked each time: the root grows and shrinks when the screens are rearranged.
-    xcb_generic_error_t* error = nullptr;
-    const auto geo = checked(
-        xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, root_), &error), error);
+    const auto geo =
+        xcbReply(connection_, xcb_get_geometry_reply, xcb_get_geometry(connection_, root_));
     return geo ? QSize(geo->width, geo->height) : setupRootSize_;
 }
 
@@ -486,15 +447,14 @@ bool X11Desktop::copyRowsShm(const QRect& area, QImage& into, QPoint at) {
             return false;
         }
         const std::uint32_t segment = xcb_generate_id(connection_);
-        xcb_generic_error_t* error = xcb_request_check(
+        const XcbOwned<xcb_generic_error_t> error(xcb_request_check(
             connection_,
-            xcb_shm_attach_checked(connection_, segment, static_cast<std::uint32_t>(id), 0));
+            xcb_shm_attach_checked(connection_, segment, static_cast<std::uint32_t>(id), 0)));
         // Marked for removal at once: the system frees it when the last user detaches, even
         // if this process dies.
         shmctl(id, IPC_RMID, nullptr);
         if (error) {
             // The server cannot reach this machine's memory (a remote display): stop trying.
-            std::free(error);
             shmdt(address);
             shmAvailable_ = false;
             return false;
@@ -503,17 +463,13 @@ bool X11Desktop::copyRowsShm(const QRect& area, QImage& into, QPoint at) {
         shmAddress_ = address;
         shmSize_ = needed;
     }
-    xcb_generic_error_t* error = nullptr;
     const auto reply =
-        checked(xcb_shm_get_image_reply(
-                    connection_,
-                    xcb_shm_get_image(connection_, root_, static_cast<std::int16_t>(area.x()),
-                                      static_cast<std::int16_t>(area.y()),
-                                      static_cast<std::uint16_t>(area.width()),
-                                      static_cast<std::uint16_t>(area.height()), ~0u,
-                                      XCB_IMAGE_FORMAT_Z_PIXMAP, shmSegment_, 0),
-                    &error),
-                error);
+        xcbReply(connection_, xcb_shm_get_image_reply,
+                 xcb_shm_get_image(connection_, root_, static_cast<std::int16_t>(area.x()),
+                                   static_cast<std::int16_t>(area.y()),
+                                   static_cast<std::uint16_t>(area.width()),
+                                   static_cast<std::uint16_t>(area.height()), ~0u,
+                                   XCB_IMAGE_FORMAT_Z_PIXMAP, shmSegment_, 0));
     if (!reply || reply->size < needed) {
         return false;
     }
@@ -538,15 +494,14 @@ bool X11Desktop::copyRowsPlain(const QRect& area, QImage& into, QPoint at) {
     for (qsizetype band = 0; band < cookies.size(); ++band) {
         const int top = static_cast<int>(band) * bandRows;
         const int rows = std::min(bandRows, area.height() - top);
-        xcb_generic_error_t* error = nullptr;
-        const auto reply = checked(xcb_get_image_reply(connection_, cookies[band], &error), error);
+        const auto reply = xcbReply(connection_, xcb_get_image_reply, cookies[band]);
         if (!complete || !reply ||
-            static_cast<std::size_t>(xcb_get_image_data_length(reply.value)) <
+            static_cast<std::size_t>(xcb_get_image_data_length(reply.get())) <
                 rowBytes * static_cast<std::size_t>(rows)) {
             complete = false; // the remaining replies are still collected
             continue;
         }
-        copyRows(xcb_get_image_data(reply.value), area.width(), rows, into, at + QPoint(0, top));
+        copyRows(xcb_get_image_data(reply.get()), area.width(), rows, into, at + QPoint(0, top));
     }
     return complete;
 }
@@ -591,30 +546,25 @@ std::optional<PointerImage> X11Desktop::pointerImage() {
             return std::nullopt;
         }
         // XFixes answers nothing before the client has said which version it speaks.
-        xcb_generic_error_t* error = nullptr;
-        const auto version =
-            checked(xcb_xfixes_query_version_reply(
-                        connection_, xcb_xfixes_query_version(connection_, 4, 0), &error),
-                    error);
+        const auto version = xcbReply(connection_, xcb_xfixes_query_version_reply,
+                                      xcb_xfixes_query_version(connection_, 4, 0));
         if (!version) {
             return std::nullopt;
         }
         xfixesReady_ = true;
     }
-    xcb_generic_error_t* error = nullptr;
-    const auto cursor = checked(xcb_xfixes_get_cursor_image_reply(
-                                    connection_, xcb_xfixes_get_cursor_image(connection_), &error),
-                                error);
+    const auto cursor = xcbReply(connection_, xcb_xfixes_get_cursor_image_reply,
+                                 xcb_xfixes_get_cursor_image(connection_));
     if (!cursor || cursor->width == 0 || cursor->height == 0) {
         return std::nullopt;
     }
     const int width = cursor->width;
     const int height = cursor->height;
-    if (xcb_xfixes_get_cursor_image_cursor_image_length(cursor.value) < width * height) {
+    if (xcb_xfixes_get_cursor_image_cursor_image_length(cursor.get()) < width * height) {
         return std::nullopt;
     }
     // The words already are premultiplied ARGB, QImage's layout for it.
-    const std::uint32_t* argb = xcb_xfixes_get_cursor_image_cursor_image(cursor.value);
+    const std::uint32_t* argb = xcb_xfixes_get_cursor_image_cursor_image(cursor.get());
     const std::uint32_t* end = argb + width * height;
     if (std::none_of(argb, end, [](std::uint32_t pixel) { return (pixel >> 24) != 0; })) {
         return std::nullopt; // a hidden pointer

@@ -63,6 +63,7 @@ private:
     std::uint32_t atomWmState_ = 0;
     std::uint32_t atomNetWmName_ = 0;
     std::uint32_t atomUtf8String_ = 0;
+    std::uint32_t atomCompoundText_ = 0;
 };
 
 } // namespace morvane

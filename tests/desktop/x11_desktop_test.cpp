@@ -3,9 +3,7 @@
 #include "support/TestWindows.h"
 
 #include <gtest/gtest.h>
-#include <xcb/xcb.h>
-
-#include <cstdlib>
+#include <malloc.h>
 
 using namespace morvane;
 
@@ -20,6 +18,10 @@ TEST(X11DesktopWindows, FindsTheDeepestViewableWindowUnderAPoint) {
     const WindowId child = windows.create({.rect = QRect(50, 50, 40, 40), .parent = upper});
     // Input-only windows catch no pixels and are passed over.
     windows.create({.rect = QRect(0, 0, 1920, 1080), .overrideRedirect = true, .inputOnly = true});
+    // Nor is a minimised (unmapped) window above the others.
+    const WindowId hidden =
+        windows.create({.rect = QRect(100, 100, 100, 100), .overrideRedirect = true});
+    windows.unmap(hidden);
 
     EXPECT_EQ(desktop.windowAt(QPoint(150, 150)), lower);
     EXPECT_EQ(desktop.windowAt(QPoint(300, 300)), upper);
@@ -30,8 +32,7 @@ TEST(X11DesktopWindows, FindsTheDeepestViewableWindowUnderAPoint) {
     EXPECT_EQ(desktop.children(upper), (QList<WindowId>{above, child}));
     EXPECT_EQ(desktop.parentOf(upper), 0u);
     // Nothing but the root far away from them.
-    const WindowId background = desktop.windowAt(QPoint(1500, 50));
-    EXPECT_NE(background, lower);
+    EXPECT_EQ(desktop.windowAt(QPoint(1500, 50)), windows.root());
     EXPECT_EQ(desktop.windowRect(child), QRect(250, 250, 40, 40));
 }
 
@@ -99,11 +100,30 @@ TEST(X11DesktopWindows, BordersCountAndVanishedWindowsGiveEmptyAnswers) {
                                               .overrideRedirect = true,
                                               .borderWidth = 3});
     EXPECT_EQ(desktop.windowRect(bordered), QRect(300, 300, 106, 56));
+    // A child's position counts from the inside of its parent's border.
+    const WindowId framed = windows.create(
+        {.rect = QRect(500, 300, 200, 100), .overrideRedirect = true, .borderWidth = 10});
+    const WindowId inner = windows.create({.rect = QRect(0, 0, 20, 20), .parent = framed});
+    EXPECT_EQ(desktop.windowRect(framed), QRect(500, 300, 220, 120));
+    EXPECT_EQ(desktop.windowRect(inner), QRect(510, 310, 20, 20));
+    EXPECT_EQ(desktop.windowAt(QPoint(525, 325)), inner);
+    EXPECT_EQ(desktop.windowAt(QPoint(535, 335)), framed);
+    EXPECT_EQ(desktop.windowAt(QPoint(715, 415)), framed); // on the border
+
     windows.destroy(bordered);
     EXPECT_EQ(desktop.windowRect(bordered), QRect());
     EXPECT_EQ(desktop.windowText(bordered), QByteArray());
     EXPECT_EQ(desktop.className(bordered), QByteArray());
     EXPECT_EQ(desktop.parentOf(bordered), 0u);
+    // Each of those questions ends in X errors; asked again and again they take no memory.
+    const auto heap = [] { return static_cast<long long>(mallinfo2().uordblks); };
+    const long long before = heap();
+    for (int i = 0; i < 20000; ++i) {
+        desktop.windowRect(bordered);
+        desktop.windowText(bordered);
+        desktop.parentOf(bordered);
+    }
+    EXPECT_LT(heap() - before, 200'000);
 }
 
 TEST(X11DesktopGrab, ExactColoursAndBlackBeyondTheScreen) {
@@ -157,24 +177,41 @@ TEST(X11DesktopGrab, SharedMemoryAndPlainRepliesGiveTheSamePixels) {
         const QImage a = shared.grabScreen(area);
         const QImage b = replies.grabScreen(area);
         ASSERT_EQ(a.size(), area.size());
+        EXPECT_TRUE(shared.lastGrabSharedMemory());
+        EXPECT_FALSE(replies.lastGrabSharedMemory());
         EXPECT_EQ(a.convertToFormat(QImage::Format_RGB32), b.convertToFormat(QImage::Format_RGB32))
             << "at " << area.x() << "," << area.y();
     }
 }
 
-TEST(X11DesktopWindows, ClassNameWrittenAsUtf8StringIsRead) {
+TEST(X11DesktopWindows, PropertiesAreReadByTheirTypes) {
     test::TestWindows windows;
     X11Desktop desktop;
     const WindowId window =
         windows.create({.rect = QRect(100, 700, 50, 50), .overrideRedirect = true});
-    xcb_connection_t* c = windows.connection();
-    const char name[] = "UTF8_STRING";
-    auto* utf8 = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr);
-    ASSERT_NE(utf8, nullptr);
-    const QByteArray wmClass = QByteArray("shell\0Shell Embedding\0", 22);
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, utf8->atom, 8,
-                        static_cast<std::uint32_t>(wmClass.size()), wmClass.constData());
-    std::free(utf8);
-    windows.sync();
+    windows.setProperty(window, "WM_CLASS", "UTF8_STRING", 8,
+                        QByteArray("shell\0Shell Embedding\0", 22));
     EXPECT_EQ(desktop.className(window), QByteArray("Shell Embedding"));
+
+    // WM_NAME in each of its text types.
+    const struct {
+        const char* type;
+        QByteArray bytes;
+        const char* utf8;
+    } titles[] = {
+        {"STRING", "Caf\xe9", "Caf\xc3\xa9"},
+        {"COMPOUND_TEXT", "\x1b$)A\xd6\xd0\xce\xc4", "\xe4\xb8\xad\xe6\x96\x87"},
+        {"UTF8_STRING", "\xe4\xb8\xad", "\xe4\xb8\xad"},
+    };
+    for (const auto& title : titles) {
+        windows.setProperty(window, "WM_NAME", title.type, 8, title.bytes);
+        EXPECT_EQ(desktop.windowText(window), QByteArray(title.utf8)) << title.type;
+    }
+
+    // A client that names the root as its owner has none.
+    windows.setProperty(window, "WM_STATE", "WM_STATE", 32, QByteArray(8, '\0'));
+    const WindowId root = windows.root();
+    windows.setProperty(window, "WM_TRANSIENT_FOR", "WINDOW", 32,
+                        QByteArray(reinterpret_cast<const char*>(&root), sizeof root));
+    EXPECT_EQ(desktop.parentOf(window), 0u);
 }

@@ -168,6 +168,19 @@ void TestWindows::destroy(WindowId window) {
     }
 }
 
+void TestWindows::unmap(WindowId window) {
+    xcb_unmap_window(connection_, window);
+    sync();
+}
+
+void TestWindows::setProperty(WindowId window, const char* name, const char* type, int format,
+                              const QByteArray& data) {
+    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, atom(name), atom(type),
+                        static_cast<std::uint8_t>(format),
+                        static_cast<std::uint32_t>(data.size() * 8 / format), data.constData());
+    sync();
+}
+
 QRect TestWindows::screenRect(WindowId window) {
     auto* geo = xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr);
     auto* where = xcb_translate_coordinates_reply(

@@ -36,11 +36,17 @@ public:
     // window manager has framed and mapped it). 0 when that did not happen within 10 s.
     WindowId create(const WindowSpec& spec);
     void destroy(WindowId window);
+    // Unmaps the window, as a minimised one is.
+    void unmap(WindowId window);
+    // Replaces a property; format is 8, 16 or 32 bits per item.
+    void setProperty(WindowId window, const char* name, const char* type, int format,
+                     const QByteArray& data);
     // The window's inside (border excluded) in root coordinates.
     QRect screenRect(WindowId window);
     void warpPointer(QPoint screenPoint);
     void sync();
     xcb_connection_t* connection() const { return connection_; }
+    WindowId root() const { return root_; }
 
 private:
     std::uint32_t atom(const char* name);

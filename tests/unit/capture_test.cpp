@@ -198,8 +198,9 @@ TEST_F(DispatcherTest, VanishedOrEmptyTargetsEndQuietly) {
     dispatcher.DoCapture();
     EXPECT_EQ(dispatcher.lastFile(), dir.path() + QStringLiteral("/temp1.bmp"));
 
-    desktop.add({.rect = QRect(10, 10, 0, 0), .title = "Empty"});
-    EXPECT_TRUE(GrabWindowRect(desktop, 99, QPoint(), false).isNull());
+    const WindowId empty = desktop.add({.rect = QRect(10, 10, 0, 0), .title = "Empty"});
+    EXPECT_TRUE(GrabWindowRect(desktop, empty, QPoint(), false).isNull());
+    EXPECT_TRUE(GrabWindowRect(desktop, gone, QPoint(), false).isNull());
 }
 
 TEST(PointerOverlay, HotspotLandsOnThePointerAndIsClipped) {

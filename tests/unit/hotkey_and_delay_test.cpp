@@ -32,6 +32,7 @@ TEST(HotkeyText, KeyCodesNameTheirKeys) {
     EXPECT_EQ(keysymForKeyCode(0x87), 0xFFD5u); // F24
     EXPECT_EQ(keysymForKeyCode(0x35), 0x35u);   // 5
     EXPECT_EQ(keysymForKeyCode(0x60), 0xFFB0u); // keypad 0
+    EXPECT_EQ(keysymForKeyCode(0x6A), 0xFFAAu); // "j" typed in lower case is keypad *
     EXPECT_EQ(keysymForKeyCode(0x2C), 0xFF61u); // "," is the code of Print Screen
     EXPECT_EQ(keysymForKeyCode(0x20), 0x20u);
     EXPECT_EQ(keysymForKeyCode(0x4E2D), std::nullopt);
