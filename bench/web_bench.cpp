@@ -8,6 +8,7 @@
 #include "common/Prompts.h"
 #include "platform/X11Desktop.h"
 #include "support/PageServer.h"
+#include "support/Widgets.h"
 #include "webcapture/WebModule.h"
 
 #include <QAction>
@@ -43,14 +44,7 @@ long peakKiB() {
     return -1;
 }
 
-QWidget* browserWindow() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->inherits("morvane::FrmBrowser") && widget->isVisible()) {
-            return widget;
-        }
-    }
-    return nullptr;
-}
+using morvane::test::browserWindow;
 
 } // namespace
 

@@ -22,8 +22,8 @@ bool holds(const QString& root, const QString& path) {
 
 QListWidgetItem* folderItem(const QIcon& icon, const QString& name, const QString& path,
                             int depth) {
-    auto* item =
-        new QListWidgetItem(icon, QString(depth * kIndentPerLevel, QLatin1Char(' ')) + name);
+    auto* item = new QListWidgetItem(
+        icon, QString(qsizetype{depth} * kIndentPerLevel, QLatin1Char(' ')) + name);
     item->setData(Qt::UserRole, path);
     item->setToolTip(path);
     return item;

@@ -96,14 +96,15 @@ void Frm_Cut::fitToPicture() {
 bool Frm_Cut::eventFilter(QObject* watched, QEvent* event) {
     const auto type = event->type();
     if (watched == Picture1) {
-        auto* mouse = static_cast<QMouseEvent*>(event);
+        // Only mouse events are QMouseEvents: the cast waits for the type.
+        const auto position = [event] { return static_cast<QMouseEvent*>(event)->position(); };
         switch (type) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonDblClick: // the second press of a double-click
-            Picture1_MouseDown(mouse->position());
+            Picture1_MouseDown(position());
             return true;
         case QEvent::MouseMove:
-            Picture1_MouseMove(mouse->position());
+            Picture1_MouseMove(position());
             return true;
         case QEvent::MouseButtonRelease:
             Picture1_MouseUp();

@@ -1,6 +1,7 @@
 // The program as a user meets it: started as its own process on the private desktop,
 // driven with xdotool, its settings file read back from disk.
 #include "support/DesktopTools.h"
+#include "support/Pictures.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -10,11 +11,6 @@
 using namespace morvane::test;
 
 namespace {
-
-QByteArray contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Closes a window the way the user does with Alt+F4 (the window manager asks it to close).
 void closeWithAltF4(const QString& window) {
@@ -72,15 +68,16 @@ TEST(Program, OkClickedOnScreenWritesBothKeysAndClosingEndsWithStatusZero) {
     // Cmd_Yes lies at (256, 37), 65 x 20 pixels, in the window at 96 DPI.
     const QRect where = windowGeometry(*window);
     clickAt(where.topLeft() + QPoint(256 + 32, 37 + 10));
-    ASSERT_TRUE(waitUntil([&] { return contents(homes.settingsFile()).contains("key2=S"); }, 5000));
-    const QByteArray stored = contents(homes.settingsFile());
+    ASSERT_TRUE(
+        waitUntil([&] { return fileBytes(homes.settingsFile()).contains("key2=S"); }, 5000));
+    const QByteArray stored = fileBytes(homes.settingsFile());
     EXPECT_TRUE(stored.contains("[config]\n")) << stored.toStdString();
     EXPECT_TRUE(stored.contains("key1=Ctrl\n")) << stored.toStdString();
     EXPECT_FALSE(stored.contains("savepath")) << stored.toStdString();
 
     closeWithAltF4(*window);
     EXPECT_EQ(program.waitForExit(), 0);
-    EXPECT_EQ(contents(homes.settingsFile()), stored) << "shutdown wrote settings";
+    EXPECT_EQ(fileBytes(homes.settingsFile()), stored) << "shutdown wrote settings";
 }
 
 TEST(Program, GarbageSettingsFileStartsWithDefaultsAndIsLeftAlone) {
@@ -97,7 +94,7 @@ TEST(Program, GarbageSettingsFileStartsWithDefaultsAndIsLeftAlone) {
     ASSERT_TRUE(window);
     closeWithAltF4(*window);
     EXPECT_EQ(program.waitForExit(), 0);
-    EXPECT_EQ(contents(homes.settingsFile()), garbage);
+    EXPECT_EQ(fileBytes(homes.settingsFile()), garbage);
 }
 
 TEST(Program, HotkeyCapturesIntoTheStoredFolderWhileHidden) {

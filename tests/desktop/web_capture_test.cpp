@@ -11,6 +11,7 @@
 #include "support/RecordingPrompts.h"
 #include "support/ShellInTempFolder.h"
 #include "support/TestWindows.h"
+#include "support/Widgets.h"
 
 #include <QAction>
 #include <QApplication>
@@ -19,6 +20,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QPointer>
 #include <QRadioButton>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -33,14 +35,7 @@ using namespace morvane;
 
 namespace {
 
-QWidget* browserWindow() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->inherits("morvane::FrmBrowser") && widget->isVisible()) {
-            return widget;
-        }
-    }
-    return nullptr;
-}
+using test::browserWindow;
 
 QRgb blockColour(int block) {
     return qRgb((block * 37) % 256, (block * 91 + 40) % 256, (block * 53 + 90) % 256);
@@ -66,26 +61,31 @@ protected:
     }
 
     // Opens the page in the browser window, as a web-mode capture over another browser's
-    // address bar does, and waits until it has loaded.
-    QWidget* open(const QByteArray& html) {
+    // address bar does, and waits until it has loaded: then browser is the window. A fatal
+    // failure when no window opens or the page does not load (call it under
+    // ASSERT_NO_FATAL_FAILURE).
+    void open(const QByteArray& html) {
         server = std::make_unique<test::PageServer>(html);
-        EXPECT_TRUE(shell.startUp());
+        ASSERT_TRUE(shell.startUp());
         FrmMain& w = *shell.mainWindow();
         w.Txt_App->setText(shots);
         w.Opt_Web->setChecked(true);
         captureOverAddressBar();
-        EXPECT_TRUE(QTest::qWaitFor([] { return browserWindow() != nullptr; }, 10000));
-        QWidget* browser = browserWindow();
+        ASSERT_TRUE(QTest::qWaitFor([] { return browserWindow() != nullptr; }, 10000))
+            << "no browser window opened";
+        browser = browserWindow();
         EXPECT_FALSE(w.isEnabled());
-        EXPECT_TRUE(QTest::qWaitFor(
-            [&] { return browser && browser->windowTitle() == QStringLiteral("Page"); }, 20000));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return browser && browser->windowTitle() == QStringLiteral("Page"); }, 20000))
+            << "the page did not load";
         QTest::qWait(300);
-        return browser;
+        ASSERT_TRUE(browser) << "the browser window went away";
     }
 
-    // The toolbar button with the key.
-    static QAction* toolButton(QWidget* browser, const char* key) {
-        for (QAction* action : browser->findChild<QToolBar*>()->actions()) {
+    // The toolbar button with the key, or null (a failure) when there is none.
+    static QAction* toolButton(QWidget* window, const char* key) {
+        const auto* bar = window ? window->findChild<QToolBar*>() : nullptr;
+        for (QAction* action : bar ? bar->actions() : QList<QAction*>()) {
             if (action->data().toString() == QLatin1String(key)) {
                 return action;
             }
@@ -94,9 +94,19 @@ protected:
         return nullptr;
     }
 
-    // Presses "滚动抓图" and returns the saved page.
-    QImage capture(QWidget* browser) {
+    // Presses the toolbar button with the key; a fatal failure when there is none.
+    void press(const char* key) {
+        QAction* button = toolButton(browser, key);
+        ASSERT_NE(button, nullptr);
+        button->trigger();
+    }
+
+    // Presses "滚动抓图" and returns the saved page (a null picture when there is no button).
+    QImage capture() {
         QAction* button = toolButton(browser, "gdzt");
+        if (!button) {
+            return {};
+        }
         EXPECT_EQ(button->toolTip(), QStringLiteral("滚动抓图"));
         button->trigger();
         const QString file = shots + QStringLiteral("/temp2.bmp");
@@ -125,6 +135,7 @@ protected:
     QString shots = dir.filePath(QStringLiteral("shots"));
     test::TestWindows windows;
     std::unique_ptr<test::PageServer> server;
+    QPointer<QWidget> browser; // the browser window that open() waited for
 };
 
 const QByteArray kHead = "<!DOCTYPE html><html><head><title>Page</title><style>"
@@ -148,7 +159,8 @@ QByteArray stripes(int blocks, const QByteArray& head = kHead) {
 TEST_F(WebCapture, TallPageIsStitchedExactly) {
     // 50 blocks of 100 rows, each its own colour, as wide as the view.
     const QByteArray html = stripes(50);
-    const QImage saved = capture(open(html));
+    ASSERT_NO_FATAL_FAILURE(open(html));
+    const QImage saved = capture();
     ASSERT_EQ(saved.height(), 5000);
     EXPECT_EQ(mismatches(saved, [](int, int y) { return blockColour(y / 100); }), 0);
 }
@@ -166,7 +178,8 @@ TEST_F(WebCapture, PageWiderAndTallerThanTheViewIsStitchedExactly) {
                     colour(blockColour(row * 25 + column)) + "'></div>";
         }
     }
-    const QImage saved = capture(open(html + "</div></body></html>"));
+    ASSERT_NO_FATAL_FAILURE(open(html + "</div></body></html>"));
+    const QImage saved = capture();
     ASSERT_EQ(saved.size(), QSize(3000, 3000));
     EXPECT_EQ(mismatches(saved, [](int x, int y) { return blockColour(y / 120 * 25 + x / 120); }),
               0);
@@ -174,12 +187,12 @@ TEST_F(WebCapture, PageWiderAndTallerThanTheViewIsStitchedExactly) {
 
 TEST_F(WebCapture, MissingFolderWritesNothingAndKeepsTheWindow) {
     const QByteArray html = stripes(12);
-    QWidget* browser = open(html);
+    ASSERT_NO_FATAL_FAILURE(open(html));
     shell.mainWindow()->Txt_App->setText(dir.filePath(QStringLiteral("missing")));
-    toolButton(browser, "gdzt")->trigger();
+    ASSERT_NO_FATAL_FAILURE(press("gdzt"));
     EXPECT_TRUE(prompts.messages.isEmpty());
     EXPECT_FALSE(QDir(dir.filePath(QStringLiteral("missing"))).exists());
-    EXPECT_EQ(browserWindow(), browser) << "the window stays open";
+    ASSERT_EQ(browserWindow(), browser) << "the window stays open";
     EXPECT_TRUE(test::runTool(QStringLiteral("xprop"),
                               {QStringLiteral("-id"), QString::number(browser->winId()),
                                QStringLiteral("_NET_WM_STATE")})
@@ -193,18 +206,20 @@ TEST_F(WebCapture, MissingFolderWritesNothingAndKeepsTheWindow) {
 
 TEST_F(WebCapture, PageTooLargeForOneImageIsRefusedWithAMessage) {
     // 3000 x 40000: 120 million pixels, past what one capture holds.
-    QWidget* browser = open(kHead + "<div style='width:3000px;height:40000px;background:#123456'>"
-                                    "</div></body></html>");
-    toolButton(browser, "gdzt")->trigger();
+    ASSERT_NO_FATAL_FAILURE(open(kHead + "<div style='width:3000px;height:40000px;"
+                                         "background:#123456'></div></body></html>"));
+    ASSERT_NO_FATAL_FAILURE(press("gdzt"));
     ASSERT_EQ(prompts.messages.size(), 1);
     EXPECT_TRUE(prompts.messages[0].startsWith(QStringLiteral("网页太大")));
     EXPECT_EQ(QDir(shots).entryList(QDir::Files).size(), 2) << "only the two files put there";
+    ASSERT_TRUE(browser) << "the window stays open";
     browser->close();
 }
 
 TEST_F(WebCapture, PageNoLargerThanTheViewIsTheView) {
     const QByteArray html = stripes(3);
-    const QImage saved = capture(open(html));
+    ASSERT_NO_FATAL_FAILURE(open(html));
+    const QImage saved = capture();
     ASSERT_GT(saved.height(), 300);
     EXPECT_EQ(
         mismatches(saved, [](int, int y) { return y < 300 ? blockColour(y / 100) : 0xffffffu; }),
@@ -225,7 +240,8 @@ TEST_F(WebCapture, LastColumnExactly199WideIsCopiedWhole) {
     }
     html += "</div><script>document.getElementById('w').style.width ="
             " (document.documentElement.clientWidth + 199) + 'px';</script></body></html>";
-    const QImage saved = capture(open(html));
+    ASSERT_NO_FATAL_FAILURE(open(html));
+    const QImage saved = capture();
     ASSERT_EQ(saved.height(), 1200);
     ASSERT_LT(saved.width(), 2500);
     EXPECT_EQ(mismatches(saved, [](int x, int y) { return blockColour(y / 100 * 25 + x / 100); }),
@@ -249,12 +265,13 @@ TEST_F(WebCapture, StopWhileLoadingClosesTheWindowAndEnablesTheMainWindow) {
     captureOverAddressBar(QStringLiteral("http://127.0.0.1:%1/slow.html").arg(silent.serverPort()));
     ASSERT_TRUE(QTest::qWaitFor(
         [] {
-            QWidget* browser = browserWindow();
-            return browser && browser->windowTitle() == QStringLiteral("正在工作...");
+            const QWidget* loading = browserWindow();
+            return loading && loading->windowTitle() == QStringLiteral("正在工作...");
         },
         10000));
     EXPECT_FALSE(shell.mainWindow()->isEnabled());
-    toolButton(browserWindow(), "Stop")->trigger();
+    browser = browserWindow();
+    ASSERT_NO_FATAL_FAILURE(press("Stop"));
     EXPECT_EQ(browserWindow(), nullptr);
     EXPECT_TRUE(shell.mainWindow()->isEnabled());
     EXPECT_TRUE(prompts.messages.isEmpty());
@@ -265,20 +282,21 @@ TEST_F(WebCapture, QuirksModePageScrolledByItsBody) {
     const QByteArray html =
         stripes(30, "<html><head><title>Page</title><style>html,body{margin:0;padding:0}"
                     "div{height:100px}</style></head><body>");
-    const QImage saved = capture(open(html));
+    ASSERT_NO_FATAL_FAILURE(open(html));
+    const QImage saved = capture();
     ASSERT_EQ(saved.height(), 3000);
     EXPECT_EQ(mismatches(saved, [](int, int y) { return blockColour(y / 100); }), 0);
 }
 
 TEST_F(WebCapture, StopClosesTheWindowAndBackWithoutHistoryDoesNothing) {
-    QWidget* browser = open(kHead + "<div style='background:#00ff00'></div></body></html>");
+    ASSERT_NO_FATAL_FAILURE(open(kHead + "<div style='background:#00ff00'></div></body></html>"));
     QAction* back = toolButton(browser, "Back");
     QAction* stop = toolButton(browser, "Stop");
     ASSERT_TRUE(back && stop);
     EXPECT_EQ(back->toolTip(), QStringLiteral("返回"));
     back->trigger();
     QTest::qWait(300);
-    EXPECT_EQ(browserWindow(), browser);
+    ASSERT_EQ(browserWindow(), browser);
     EXPECT_EQ(browser->windowTitle(), QStringLiteral("Page"));
     stop->trigger();
     EXPECT_TRUE(shell.mainWindow()->isEnabled());
@@ -293,12 +311,13 @@ TEST_F(WebCapture, StopClosesTheWindowAndBackWithoutHistoryDoesNothing) {
         },
         20000));
     EXPECT_FALSE(shell.mainWindow()->isEnabled());
+    ASSERT_NE(browserWindow(), nullptr);
     browserWindow()->close();
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
 TEST_F(WebCapture, BrowserWindowAnswersTheViewFinderWithTheFramedView) {
-    QWidget* browser = open(stripes(12));
+    ASSERT_NO_FATAL_FAILURE(open(stripes(12)));
     X11Desktop desktop;
     const WindowId view = FindBrowserView(desktop, static_cast<WindowId>(browser->winId()));
     ASSERT_NE(view, 0u);

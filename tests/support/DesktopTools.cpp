@@ -28,6 +28,20 @@ QString runTool(const QString& program, const QStringList& arguments, int timeou
     return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
 }
 
+void xdotool(const QStringList& arguments, int timeoutMs) {
+    QProcess tool;
+    tool.start(QStringLiteral("xdotool"), arguments);
+    if (!QTest::qWaitFor([&] { return tool.state() == QProcess::NotRunning; }, timeoutMs)) {
+        tool.kill();
+        tool.waitForFinished();
+        ADD_FAILURE() << "xdotool did not finish in time: " << arguments.join(' ').toStdString();
+        return;
+    }
+    EXPECT_TRUE(tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0)
+        << "xdotool " << arguments.join(' ').toStdString()
+        << " failed: " << tool.readAllStandardError().toStdString();
+}
+
 QImage clipboardFromOutside() {
     QProcess xclip;
     xclip.start(QStringLiteral("xclip"),

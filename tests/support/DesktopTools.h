@@ -15,6 +15,11 @@ namespace morvane::test {
 // Fails the calling test when the tool is missing or does not finish in time.
 QString runTool(const QString& program, const QStringList& arguments, int timeoutMs = 10000);
 
+// Runs xdotool to completion while this process keeps handling its events (for keys and
+// clicks that this process's own windows must answer). Fails the calling test when xdotool
+// fails or does not finish in time.
+void xdotool(const QStringList& arguments, int timeoutMs = 10000);
+
 // The clipboard's picture as another program (xclip) reads it, in 32-bit RGB; this process
 // keeps answering clipboard requests meanwhile.
 QImage clipboardFromOutside();

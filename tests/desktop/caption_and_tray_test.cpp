@@ -1,5 +1,5 @@
-// The main window's own chrome and the notification-area icon, on the private desktop with
-// a notification area (trayer).
+// The main window's caption buttons and title strip, and the notification-area icon, on
+// the private desktop with a notification area (trayer).
 #include "shell/FrmMain.h"
 #include "shell/InstanceLock.h"
 #include "shell/SettingsStore.h"
@@ -9,12 +9,12 @@
 #include "support/RecordingFileDialogs.h"
 #include "support/RecordingPrompts.h"
 #include "support/ShellInTempFolder.h"
+#include "support/Widgets.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
-#include <QProcess>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
@@ -26,23 +26,13 @@ using namespace morvane;
 
 namespace {
 
-// Runs xdotool with the arguments while this process keeps handling its events.
-void xdotool(const QStringList& arguments) {
-    QProcess tool;
-    tool.start(QStringLiteral("xdotool"), arguments);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return tool.state() == QProcess::NotRunning; }, 10000));
-}
+using test::xdotool;
 
 QWidget* embeddedTrayIcon() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->inherits("QSystemTrayIconSys") && widget->isVisible()) {
-            return widget;
-        }
-    }
-    return nullptr;
+    return test::visibleTopLevel("QSystemTrayIconSys");
 }
 
-class ChromeTest : public ::testing::Test, protected test::ShellInTempFolder {
+class CaptionAndTray : public ::testing::Test, protected test::ShellInTempFolder {
 protected:
     FrmMain& start() {
         shell.setFileDialogs(dialogs);
@@ -69,7 +59,7 @@ protected:
 
 } // namespace
 
-TEST_F(ChromeTest, CaptionButtonsLightUpAsThePointerMoves) {
+TEST_F(CaptionAndTray, CaptionButtonsLightUpAsThePointerMoves) {
     FrmMain& w = start();
     const QPoint background(200, 180);
     ASSERT_EQ(w.childAt(background), nullptr);
@@ -106,7 +96,7 @@ TEST_F(ChromeTest, CaptionButtonsLightUpAsThePointerMoves) {
     EXPECT_EQ(endings, 1);
 }
 
-TEST_F(ChromeTest, MinimiseButtonHidesAndTheTrayBringsTheWindowBack) {
+TEST_F(CaptionAndTray, MinimiseButtonHidesAndTheTrayBringsTheWindowBack) {
     FrmMain& w = start();
     QTest::mouseMove(w.Ige_min, QPoint(9, 9));
     EXPECT_TRUE(soonShows(w.Ige_min, w.Image10, w.Ige_exit, w.Image7));
@@ -124,7 +114,7 @@ TEST_F(ChromeTest, MinimiseButtonHidesAndTheTrayBringsTheWindowBack) {
     EXPECT_FALSE(shell.isShutDown());
 }
 
-TEST_F(ChromeTest, TitleStripDragsTheWindowWithTheLeftButtonOnly) {
+TEST_F(CaptionAndTray, TitleStripDragsTheWindowWithTheLeftButtonOnly) {
     FrmMain& w = start();
     const QPoint before = w.pos();
     const QPoint grip = w.Label4->mapToGlobal(QPoint(10, 5));
@@ -149,7 +139,7 @@ TEST_F(ChromeTest, TitleStripDragsTheWindowWithTheLeftButtonOnly) {
         << "moved to " << w.pos().x() << "," << w.pos().y();
 }
 
-TEST_F(ChromeTest, TrayIconTipDoubleClickAndMenu) {
+TEST_F(CaptionAndTray, TrayIconTipDoubleClickAndMenu) {
     FrmMain& w = start();
     TrayIcon& tray = *shell.trayIcon();
     EXPECT_EQ(tray.icon().toolTip(), QStringLiteral("Morvane"));
@@ -216,7 +206,7 @@ TEST_F(NoTrayArea, ProgramRunsAndDocksWhenOneAppears) {
     EXPECT_TRUE(shell.mainWindow()->isVisible());
 }
 
-TEST_F(ChromeTest, LinksUseTheHandPointerAndTheContactLinkIsSilent) {
+TEST_F(CaptionAndTray, LinksUseTheHandPointerAndTheContactLinkIsSilent) {
     FrmMain& w = start();
     for (const QLabel* link : {w.Label6, w.Label7}) {
         EXPECT_EQ(link->cursor().shape(), Qt::BitmapCursor);

@@ -1,8 +1,10 @@
+// The main window: its controls, settings and closing, in this process on the private desktop.
 #include "common/Prompts.h"
 #include "shell/FrmMain.h"
 #include "shell/InstanceLock.h"
 #include "shell/SettingsStore.h"
 #include "shell/Shell.h"
+#include "support/Pictures.h"
 #include "support/RecordingPrompts.h"
 #include "support/ShellInTempFolder.h"
 
@@ -14,7 +16,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -26,11 +27,6 @@
 using namespace morvane;
 
 namespace {
-
-QByteArray contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QStringList items(const QComboBox* combo) {
     QStringList result;
@@ -119,7 +115,7 @@ TEST_F(MainWindowTest, GarbageSettingsFileGivesDefaultsAndIsNotRewritten) {
     EXPECT_EQ(w.Combo1->currentText(), QStringLiteral("Ctrl"));
     EXPECT_EQ(w.Combo2->currentText(), QStringLiteral("S"));
     shell.shutDown();
-    EXPECT_EQ(contents(settingsPath), garbage);
+    EXPECT_EQ(test::fileBytes(settingsPath), garbage);
 }
 
 TEST_F(MainWindowTest, OkButtonsEachWriteOnlyTheirOwnKeys) {
@@ -175,23 +171,6 @@ TEST_F(MainWindowTest, ControlsSitWhereTheTwipsLayoutPutsThemAt96Dpi) {
     for (QLabel* hidden : {w.Image7, w.Image8, w.Image9, w.Image10}) {
         EXPECT_FALSE(hidden->isVisible());
     }
-}
-
-TEST_F(MainWindowTest, CaptionsAndLinkLooks) {
-    FrmMain& w = start();
-    EXPECT_EQ(w.windowTitle(), QStringLiteral("Morvane"));
-    EXPECT_TRUE(w.windowFlags() & Qt::FramelessWindowHint);
-    EXPECT_EQ(w.Label1->text(), QStringLiteral("设置保存组合键"));
-    EXPECT_EQ(w.Frame1->title(), QStringLiteral("抓图设置"));
-    EXPECT_EQ(w.Label6->text(), QStringLiteral("图片裁剪"));
-    EXPECT_EQ(w.Label5->text(), QStringLiteral("保存路径"));
-    EXPECT_EQ(w.Cmd_App->text(), QStringLiteral("..."));
-    EXPECT_TRUE(w.Label6->font().underline());
-    EXPECT_TRUE(w.Label7->font().underline() && w.Label7->font().bold());
-    EXPECT_DOUBLE_EQ(w.Label4->font().pointSizeF(), 10.5);
-    EXPECT_DOUBLE_EQ(w.Label2->font().pointSizeF(), 12.0);
-    EXPECT_EQ(w.Label4->palette().color(QPalette::WindowText), QColor(255, 255, 192));
-    EXPECT_EQ(w.Opt_Part->palette().color(QPalette::WindowText), QColor(0, 255, 0));
     // The stand-in face keeps every label's text, underline included, inside the label.
     for (QLabel* text : {w.Label1, w.Label4, w.Label5, w.Label6, w.Label7}) {
         EXPECT_GE(text->height(), text->fontMetrics().lineSpacing()) << text->text().toStdString();
@@ -213,25 +192,6 @@ TEST_F(MainWindowTest, MinimisingHidesAndClosingShutsDown) {
     w.close();
     EXPECT_TRUE(shell.isShutDown());
     EXPECT_EQ(endings, 1);
-    EXPECT_TRUE(w.StopWait);
     EXPECT_TRUE(w.isHidden());
     EXPECT_FALSE(QFileInfo::exists(settingsPath));
-}
-
-TEST(QtPromptsTest, MessageIsAModalMorvaneBoxWithOneOkButton) {
-    QString title, text;
-    int buttons = -1;
-    QTimer::singleShot(50, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        title = box->windowTitle();
-        text = box->text();
-        buttons = static_cast<int>(box->buttons().size());
-        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
-    });
-    QtPrompts prompts;
-    prompts.message(QStringLiteral("程序已运行"), MessageScope::Application);
-    EXPECT_EQ(title, QStringLiteral("Morvane"));
-    EXPECT_EQ(text, QStringLiteral("程序已运行"));
-    EXPECT_EQ(buttons, 1);
 }

@@ -14,9 +14,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QInputDialog>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -33,10 +31,7 @@ namespace {
 
 // Presses keys with xdotool while this process keeps handling its events.
 void press(const QString& keys) {
-    QProcess xdotool;
-    xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("key"), keys});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return xdotool.state() == QProcess::NotRunning; }, 10000));
-    ASSERT_EQ(xdotool.exitCode(), 0) << "xdotool key " << keys.toStdString();
+    test::xdotool({QStringLiteral("key"), keys});
 }
 
 class HotkeyTest : public ::testing::Test, protected test::ShellInTempFolder {
@@ -208,32 +203,4 @@ TEST_F(HotkeyTest, DisarmingTheDelay) {
     EXPECT_FALSE(w.Chk_Time->isChecked());
     QTest::qWait(300);
     EXPECT_EQ(captures(), 1);
-}
-
-TEST(QtPromptsInput, TheRealInputBoxAsksAndAnswers) {
-    QString title, label, initial;
-    QTimer::singleShot(50, [&] {
-        auto* box = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        title = box->windowTitle();
-        label = box->labelText();
-        initial = box->textValue();
-        box->setTextValue(QStringLiteral("2.5"));
-        box->accept();
-    });
-    QtPrompts prompts;
-    EXPECT_EQ(prompts.input(QStringLiteral("请输入延时（单位秒）"), QStringLiteral("延时"),
-                            QStringLiteral("5")),
-              QStringLiteral("2.5"));
-    EXPECT_EQ(title, QStringLiteral("延时"));
-    EXPECT_EQ(label, QStringLiteral("请输入延时（单位秒）"));
-    EXPECT_EQ(initial, QStringLiteral("5"));
-
-    QTimer::singleShot(50, [] {
-        if (auto* box = qobject_cast<QInputDialog*>(QApplication::activeModalWidget())) {
-            box->reject();
-        }
-    });
-    EXPECT_EQ(prompts.input(QStringLiteral("p"), QStringLiteral("t"), QStringLiteral("5")),
-              QString());
 }
