@@ -68,7 +68,7 @@ void encodeRows(const QImage& image, int first, int count, char* out) {
             to[2] = static_cast<unsigned char>(p >> 16); // red
             to += 3;
         }
-        std::memset(to, 0, static_cast<size_t>(stride - width * 3));
+        std::memset(to, 0, static_cast<size_t>(stride - qsizetype{width} * 3));
     }
 }
 

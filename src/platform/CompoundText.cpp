@@ -3,6 +3,7 @@
 #include <QString>
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <iconv.h>
 
 namespace morvane {
@@ -83,8 +84,9 @@ const char* extendedSegmentEncoding(const QByteArray& name) {
 // Appends the UTF-8 of characters of `width` bytes each; a character the encoding does not
 // have, or one cut off at the end, becomes U+FFFD.
 void appendDecoded(QByteArray& out, const char* encoding, QByteArrayView bytes, int width) {
-    iconv_t converter = encoding ? iconv_open("UTF-8", encoding) : reinterpret_cast<iconv_t>(-1);
-    if (converter == reinterpret_cast<iconv_t>(-1)) {
+    iconv_t converter = encoding ? iconv_open("UTF-8", encoding) : nullptr;
+    // iconv_open reports failure as the descriptor (iconv_t)-1.
+    if (converter == nullptr || reinterpret_cast<std::intptr_t>(converter) == -1) {
         for (qsizetype i = 0; i < bytes.size(); i += width) {
             out.append(kReplacement);
         }
@@ -147,7 +149,8 @@ private:
     unsigned char byte(qsizetype i) const { return static_cast<unsigned char>(text_[i]); }
 
     void flush() {
-        if (!run_.isEmpty()) {
+        // A run is only ever started together with its charset.
+        if (!run_.isEmpty() && runSet_ != nullptr) {
             appendDecoded(out_, runSet_->encoding, run_, runSet_->width);
             run_.clear();
         }

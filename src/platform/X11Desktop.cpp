@@ -442,7 +442,8 @@ bool X11Desktop::copyRowsShm(const QRect& area, QImage& into, QPoint at) {
             return false;
         }
         void* address = shmat(id, nullptr, 0);
-        if (address == reinterpret_cast<void*>(-1)) {
+        // shmat reports failure as the address (void*)-1.
+        if (reinterpret_cast<std::intptr_t>(address) == -1) {
             shmctl(id, IPC_RMID, nullptr);
             return false;
         }
@@ -565,7 +566,7 @@ std::optional<PointerImage> X11Desktop::pointerImage() {
     }
     // The words already are premultiplied ARGB, QImage's layout for it.
     const std::uint32_t* argb = xcb_xfixes_get_cursor_image_cursor_image(cursor.get());
-    const std::uint32_t* end = argb + width * height;
+    const std::uint32_t* end = argb + std::ptrdiff_t{width} * height;
     if (std::none_of(argb, end, [](std::uint32_t pixel) { return (pixel >> 24) != 0; })) {
         return std::nullopt; // a hidden pointer
     }
@@ -574,7 +575,8 @@ std::optional<PointerImage> X11Desktop::pointerImage() {
         return std::nullopt;
     }
     for (int y = 0; y < height; ++y) {
-        std::memcpy(image.scanLine(y), argb + y * width, static_cast<std::size_t>(width) * 4);
+        std::memcpy(image.scanLine(y), argb + std::ptrdiff_t{y} * width,
+                    static_cast<std::size_t>(width) * 4);
     }
     return PointerImage{image, QPoint(cursor->xhot, cursor->yhot)};
 }
