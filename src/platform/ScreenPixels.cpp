@@ -71,17 +71,23 @@ template <int Bytes, bool MostSignificantFirst>
 void PixelConverter::convertRows(const std::uint8_t* source, int width, int rows, QImage& into,
                                  QPoint at) const {
     const std::size_t stride = bytesPerRow(width);
-    const Channel& red = channels_[0];
-    const Channel& green = channels_[1];
-    const Channel& blue = channels_[2];
+    // Locals, so that the loop need not reload them after each store.
+    const std::uint32_t* const red = channels_[0].rgb.data();
+    const std::uint32_t* const green = channels_[1].rgb.data();
+    const std::uint32_t* const blue = channels_[2].rgb.data();
+    const int redShift = channels_[0].shift;
+    const int greenShift = channels_[1].shift;
+    const int blueShift = channels_[2].shift;
+    const std::uint32_t redMask = channels_[0].mask;
+    const std::uint32_t greenMask = channels_[1].mask;
+    const std::uint32_t blueMask = channels_[2].mask;
     for (int y = 0; y < rows; ++y) {
         const std::uint8_t* in = source + stride * static_cast<std::size_t>(y);
         auto* out = reinterpret_cast<std::uint32_t*>(into.scanLine(at.y() + y)) + at.x();
         for (int x = 0; x < width; ++x, in += Bytes) {
             const std::uint32_t p = loadPixel<Bytes, MostSignificantFirst>(in);
-            out[x] = red.rgb[(p >> red.shift) & red.mask] |
-                     green.rgb[(p >> green.shift) & green.mask] |
-                     blue.rgb[(p >> blue.shift) & blue.mask];
+            out[x] = red[(p >> redShift) & redMask] | green[(p >> greenShift) & greenMask] |
+                     blue[(p >> blueShift) & blueMask];
         }
     }
 }
