@@ -1,5 +1,5 @@
-// Screen pixels of every TrueColor layout read into RGB32, and what a grab covers: the
-// primary monitor for the full screen, and never more than the screen for a window.
+// Screen layouts the test X servers cannot show, read into RGB32; and what a grab covers:
+// the primary monitor for the full screen, never more than the screen for a window.
 #include "capture/Grabber.h"
 #include "platform/ScreenPixels.h"
 #include "support/MemoryDesktop.h"
@@ -8,97 +8,54 @@
 
 using namespace morvane;
 
-namespace {
-
 struct LayoutCase {
-    const char* name;
     PixelLayout layout;
-    // Red, green, blue, white, black and a mid colour as the screen stores them.
-    std::array<std::uint32_t, 6> pixels;
-    QRgb mid;
+    std::array<std::uint32_t, 4> pixels; // red, green, white and a mid colour as stored
+    QRgb mid = 0xff123456;
 };
-
-// Three pixels a row, two rows, each row padded to the layout's scanline pad.
-std::vector<std::uint8_t> serverRows(const LayoutCase& c, std::size_t stride) {
-    const int bytes = c.layout.bitsPerPixel / 8;
-    std::vector<std::uint8_t> data(stride * 2, 0xee);
-    for (std::size_t i = 0; i < c.pixels.size(); ++i) {
-        std::uint8_t* at =
-            data.data() + stride * (i / 3) + (i % 3) * static_cast<std::size_t>(bytes);
-        for (int b = 0; b < bytes; ++b) {
-            const int shift = 8 * (c.layout.mostSignificantByteFirst ? bytes - 1 - b : b);
-            at[b] = static_cast<std::uint8_t>(c.pixels[i] >> shift);
-        }
-    }
-    return data;
-}
 
 class ScreenPixels : public ::testing::TestWithParam<LayoutCase> {};
 
-} // namespace
-
-TEST_P(ScreenPixels, EveryLayoutGivesTheSameColours) {
+TEST_P(ScreenPixels, ReadsEveryTrueColorLayout) {
     const LayoutCase& c = GetParam();
     const PixelConverter converter(c.layout);
     ASSERT_TRUE(converter.isValid());
-    const std::size_t stride = converter.bytesPerRow(3);
-    EXPECT_EQ(stride % static_cast<std::size_t>(c.layout.scanlinePad / 8), 0u);
-    const auto data = serverRows(c, stride);
-
-    QImage image(5, 4, QImage::Format_RGB32);
-    image.fill(0xff123123);
-    converter.convert(data.data(), 3, 2, image, QPoint(1, 1));
-    const QRgb expected[] = {0xffff0000, 0xff00ff00, 0xff0000ff, 0xffffffff, 0xff000000, c.mid};
-    for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(image.pixel(1 + i % 3, 1 + i / 3), expected[i]) << c.name << " pixel " << i;
+    // Two rows of two pixels, each row padded, written as the server orders bytes.
+    const int bytes = c.layout.bitsPerPixel / 8;
+    const std::size_t stride = converter.bytesPerRow(2);
+    std::vector<std::uint8_t> data(stride * 2, 0xee);
+    for (std::size_t i = 0; i < 4; ++i) {
+        for (int b = 0; b < bytes; ++b) {
+            const int shift = 8 * (c.layout.mostSignificantByteFirst ? bytes - 1 - b : b);
+            data[stride * (i / 2) + (i % 2) * std::size_t(bytes) + std::size_t(b)] =
+                static_cast<std::uint8_t>(c.pixels[i] >> shift);
+        }
     }
-    EXPECT_EQ(image.pixel(0, 1), 0xff123123u); // nothing written beside the rows
-    EXPECT_EQ(image.pixel(4, 2), 0xff123123u);
+    QImage image(4, 3, QImage::Format_RGB32);
+    image.fill(0xff999999);
+    converter.convert(data.data(), 2, 2, image, QPoint(1, 1));
+    const QRgb expected[] = {0xffff0000, 0xff00ff00, 0xffffffff, c.mid};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(image.pixel(1 + i % 2, 1 + i / 2), expected[i]) << i;
+    }
+    EXPECT_EQ(image.pixel(3, 1), 0xff999999u); // nothing beside the rows
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Layouts, ScreenPixels,
-    ::testing::Values(LayoutCase{"rgb32",
-                                 {32, 32, false, 0xff0000, 0xff00, 0xff},
-                                 {0xff0000, 0xff00, 0xff, 0xffffff, 0, 0x123456},
-                                 0xff123456},
-                      LayoutCase{"bgr32 msb",
-                                 {32, 32, true, 0xff, 0xff00, 0xff0000},
-                                 {0xff, 0xff00, 0xff0000, 0xffffff, 0, 0x563412},
-                                 0xff123456},
-                      LayoutCase{"packed24",
-                                 {24, 32, false, 0xff0000, 0xff00, 0xff},
-                                 {0xff0000, 0xff00, 0xff, 0xffffff, 0, 0x123456},
-                                 0xff123456},
-                      LayoutCase{"packed24 msb",
-                                 {24, 8, true, 0xff0000, 0xff00, 0xff},
-                                 {0xff0000, 0xff00, 0xff, 0xffffff, 0, 0x123456},
-                                 0xff123456},
-                      LayoutCase{"rgb565",
-                                 {16, 32, false, 0xf800, 0x07e0, 0x1f},
-                                 {0xf800, 0x07e0, 0x1f, 0xffff, 0, 0x8410},
-                                 0xff848284},
-                      LayoutCase{"rgb555 msb",
-                                 {16, 16, true, 0x7c00, 0x03e0, 0x1f},
-                                 {0x7c00, 0x03e0, 0x1f, 0x7fff, 0, 0x4210},
-                                 0xff848484},
-                      LayoutCase{"rgb30",
-                                 {32, 32, false, 0x3ff00000, 0xffc00, 0x3ff},
-                                 {0x3ff00000, 0xffc00, 0x3ff, 0x3fffffff, 0, 0x20040300},
-                                 0xff8040bf}),
-    [](const auto& param) {
-        std::string name = param.param.name;
-        std::replace(name.begin(), name.end(), ' ', '_');
-        return name;
-    });
+    ::testing::Values(
+        LayoutCase{{24, 32, false, 0xff0000, 0xff00, 0xff}, {0xff0000, 0xff00, 0xffffff, 0x123456}},
+        LayoutCase{{24, 8, true, 0xff0000, 0xff00, 0xff}, {0xff0000, 0xff00, 0xffffff, 0x123456}},
+        LayoutCase{{32, 32, true, 0xff, 0xff00, 0xff0000}, {0xff, 0xff00, 0xffffff, 0x563412}},
+        // 5:5:5, big-endian: 2, 6 and 10 of 31 are 16, 49 and 82 of 255
+        LayoutCase{
+            {16, 16, true, 0x7c00, 0x03e0, 0x1f}, {0x7c00, 0x03e0, 0x7fff, 0x08ca}, 0xff103152}));
 
 TEST(ScreenPixelLayouts, UnreadableLayoutsAreRefused) {
     EXPECT_FALSE(PixelConverter(PixelLayout{8, 32, false, 0xe0, 0x1c, 0x03}).isValid());
     EXPECT_FALSE(PixelConverter(PixelLayout{32, 32, false, 0xff0000, 0xff0000, 0xff}).isValid());
     EXPECT_FALSE(PixelConverter(PixelLayout{32, 32, false, 0xf0f000, 0xff00, 0xff}).isValid());
     EXPECT_FALSE(PixelConverter(PixelLayout{16, 32, false, 0xff0000, 0xff00, 0xff}).isValid());
-    EXPECT_FALSE(PixelConverter(PixelLayout{32, 32, false, 0, 0xff00, 0xff}).isValid());
-    EXPECT_FALSE(PixelConverter().isValid());
 }
 
 TEST(GrabBounds, FullScreenIsThePrimaryAndWindowsStayOnTheScreen) {
@@ -108,7 +65,6 @@ TEST(GrabBounds, FullScreenIsThePrimaryAndWindowsStayOnTheScreen) {
     dot.fill(0xffffffff);
     desktop.setPointerImage(PointerImage{dot, QPoint(0, 0)});
 
-    EXPECT_EQ(GrabFullScreen(desktop, QPoint(), false).size(), QSize(200, 100));
     // A right-hand primary: its own pixels, the pointer placed from its origin.
     desktop.setPrimary(QRect(120, 0, 80, 100));
     desktop.framebuffer().setPixel(120, 0, 0xff00ff00);
@@ -117,12 +73,11 @@ TEST(GrabBounds, FullScreenIsThePrimaryAndWindowsStayOnTheScreen) {
     EXPECT_EQ(primary.pixel(0, 0), 0xff00ff00u);
     EXPECT_EQ(primary.pixel(30, 50), 0xffffffffu);
 
-    // A window far larger than the screen, reaching past its left and bottom edges.
+    // A window far larger than the screen, past its left and bottom edges; one wholly off it.
     const WindowId huge = desktop.add({.rect = QRect(-30000, 80, 32767, 32767)});
     const QImage window = GrabWindowRect(desktop, huge, QPoint(10, 90), true);
     ASSERT_EQ(window.size(), QSize(200, 20));
     EXPECT_EQ(window.pixel(10, 10), 0xffffffffu);
-    // Wholly off the screen: nothing to capture.
     const WindowId away = desktop.add({.rect = QRect(300, 300, 50, 50)});
     EXPECT_TRUE(GrabWindowRect(desktop, away, QPoint(), false).isNull());
 }
