@@ -39,11 +39,15 @@ QImage grab(Desktop& desktop, const QRect& rect, QPoint pointer, bool withPointe
 } // namespace
 
 QImage GrabWindowRect(Desktop& desktop, WindowId target, QPoint pointer, bool withPointer) {
-    return grab(desktop, desktop.windowRect(target), pointer, withPointer);
+    // Only the part on the screen: beyond its edges a window shows no pixels, and a window
+    // may be far larger than any screen (X allows 32767 x 32767).
+    const QRect onScreen =
+        desktop.windowRect(target).intersected(QRect(QPoint(0, 0), desktop.screenSize()));
+    return grab(desktop, onScreen, pointer, withPointer);
 }
 
 QImage GrabFullScreen(Desktop& desktop, QPoint pointer, bool withPointer) {
-    return grab(desktop, QRect(QPoint(0, 0), desktop.screenSize()), pointer, withPointer);
+    return grab(desktop, desktop.primaryScreenRect(), pointer, withPointer);
 }
 
 } // namespace morvane

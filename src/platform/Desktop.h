@@ -56,8 +56,12 @@ public:
     // The window's direct children, the top of the stacking order first.
     virtual QList<WindowId> children(WindowId window) = 0;
 
-    // The primary screen's size in pixels.
+    // The whole screen's size in pixels (the root window: every monitor together).
     virtual QSize screenSize() = 0;
+
+    // The primary monitor's rectangle on the screen, in pixels; its origin need not be
+    // (0, 0). The whole screen where the display names no primary monitor.
+    virtual QRect primaryScreenRect() = 0;
 
     // The screen's pixels inside the rectangle, as QImage::Format_RGB32 of the rectangle's
     // full size: whatever lies outside the screen stays black. A null image when the

@@ -13,8 +13,10 @@ struct Buffer {
     qsizetype capacity;
 };
 
-// Two buffers are enough: the last capture (held by the clipboard) and the one being made.
-constexpr size_t kKeptBuffers = 2;
+// One spare buffer is enough. The last capture's buffer is not in the pool while the
+// clipboard holds it; the next capture takes the spare, and the buffer it replaces on the
+// clipboard comes back as the spare. More would only hold screen-sized memory idle.
+constexpr size_t kKeptBuffers = 1;
 
 std::mutex& poolLock() {
     static std::mutex lock;
@@ -59,8 +61,10 @@ QImage pooledImage(QSize size, QImage::Format format) {
     {
         const std::lock_guard<std::mutex> hold(poolLock());
         auto& buffers = freeBuffers();
+        // A spare far larger than asked for (a full screen's for a small window) stays for
+        // the next large capture rather than be held by a small picture.
         for (auto it = buffers.begin(); it != buffers.end(); ++it) {
-            if (it->capacity >= needed) {
+            if (it->capacity >= needed && it->capacity / 4 <= needed) {
                 buffer = *it;
                 buffers.erase(it);
                 break;

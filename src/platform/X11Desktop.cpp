@@ -13,6 +13,7 @@
 #include <cstring>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <xcb/randr.h>
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
 #include <xcb/xfixes.h>
@@ -45,48 +46,34 @@ QByteArray limitUtf8(QByteArray text) {
     return text;
 }
 
-// Whether the root's pixels, as ZPixmap images, are 32-bit words 0x00RRGGBB in this
-// machine's byte order: the layout of QImage::Format_RGB32, so rows copy as they are.
-// That is the usual 24-bit TrueColor screen with 32 bits per pixel.
-bool rootIsRgb32(const xcb_setup_t* setup, const xcb_screen_t* screen) {
-    const bool serverLittleEndian = setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
-    if (serverLittleEndian != (Q_BYTE_ORDER == Q_LITTLE_ENDIAN)) {
-        return false;
-    }
-    bool wordPerPixel = false;
+// How the root's pixels come in ZPixmap images: the pixmap format of the root's depth and
+// the masks of its visual. Bits per pixel 0 (which no converter reads) when the root's
+// visual is not TrueColor.
+PixelLayout rootPixelLayout(const xcb_setup_t* setup, const xcb_screen_t* screen) {
+    PixelLayout layout;
+    layout.mostSignificantByteFirst = setup->image_byte_order == XCB_IMAGE_ORDER_MSB_FIRST;
     for (auto format = xcb_setup_pixmap_formats_iterator(setup); format.rem;
          xcb_format_next(&format)) {
         if (format.data->depth == screen->root_depth) {
-            wordPerPixel = format.data->bits_per_pixel == 32 && format.data->scanline_pad == 32;
+            layout.bitsPerPixel = format.data->bits_per_pixel;
+            layout.scanlinePad = format.data->scanline_pad;
         }
-    }
-    if (!wordPerPixel) {
-        return false;
     }
     for (auto depth = xcb_screen_allowed_depths_iterator(screen); depth.rem;
          xcb_depth_next(&depth)) {
         for (auto visual = xcb_depth_visuals_iterator(depth.data); visual.rem;
              xcb_visualtype_next(&visual)) {
             if (visual.data->visual_id == screen->root_visual) {
-                return visual.data->red_mask == 0xff0000 && visual.data->green_mask == 0xff00 &&
-                       visual.data->blue_mask == 0xff;
+                if (visual.data->_class != XCB_VISUAL_CLASS_TRUE_COLOR) {
+                    layout.bitsPerPixel = 0;
+                }
+                layout.redMask = visual.data->red_mask;
+                layout.greenMask = visual.data->green_mask;
+                layout.blueMask = visual.data->blue_mask;
             }
         }
     }
-    return false;
-}
-
-// Copies rows of 32-bit pixels, packed one after another, into the image at a point.
-void copyRows(const std::uint8_t* source, int width, int rows, QImage& into, QPoint at) {
-    const auto rowBytes = static_cast<std::size_t>(width) * 4;
-    if (at.x() == 0 && static_cast<std::size_t>(into.bytesPerLine()) == rowBytes) {
-        std::memcpy(into.scanLine(at.y()), source, rowBytes * static_cast<std::size_t>(rows));
-        return;
-    }
-    for (int y = 0; y < rows; ++y) {
-        std::memcpy(into.scanLine(at.y() + y) + static_cast<std::ptrdiff_t>(at.x()) * 4,
-                    source + rowBytes * static_cast<std::size_t>(y), rowBytes);
-    }
+    return layout;
 }
 
 } // namespace
@@ -112,12 +99,29 @@ X11Desktop::X11Desktop(PixelTransfer transfer) {
     }
     connection_ = c;
     root_ = it.data->root;
-    setupRootSize_ = QSize(it.data->width_in_pixels, it.data->height_in_pixels);
-    rootPixelsCopyable_ = rootIsRgb32(setup, it.data);
+    rootSize_ = QSize(it.data->width_in_pixels, it.data->height_in_pixels);
+    // The root's size is followed through its ConfigureNotify events, read at each grab, so
+    // no grab has to ask for it.
+    const std::uint32_t rootEvents = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c, root_, XCB_CW_EVENT_MASK, &rootEvents);
+    const PixelLayout layout = rootPixelLayout(setup, it.data);
+    pixels_ = PixelConverter(layout);
+    if (!pixels_.isValid()) {
+        qCWarning(lcMorvane) << "the screen's pixels cannot be read: depth" << it.data->root_depth
+                             << "with" << layout.bitsPerPixel
+                             << "bits per pixel is not a TrueColor layout this program knows";
+    }
 
     if (transfer == PixelTransfer::SharedMemory) {
         const auto* shm = xcb_get_extension_data(c, &xcb_shm_id);
         shmAvailable_ = shm && shm->present;
+    }
+    // Monitors, and which of them is primary, came with RandR 1.5.
+    if (const auto* randr = xcb_get_extension_data(c, &xcb_randr_id); randr && randr->present) {
+        const auto version =
+            xcbReply(c, xcb_randr_query_version_reply, xcb_randr_query_version(c, 1, 5));
+        randrMonitors_ = version && (version->major_version > 1 ||
+                                     (version->major_version == 1 && version->minor_version >= 5));
     }
     atomWmState_ = atom("WM_STATE");
     atomNetWmName_ = atom("_NET_WM_NAME");
@@ -409,14 +413,46 @@ QList<WindowId> X11Desktop::children(WindowId window) {
     return result;
 }
 
+void X11Desktop::readEvents() {
+    // Nothing else is selected on this connection; stray errors are dropped.
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+        if ((event->response_type & 0x7f) == XCB_CONFIGURE_NOTIFY) {
+            const auto* configure = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
+            if (configure->window == root_) {
+                rootSize_ = QSize(configure->width, configure->height);
+            }
+        }
+        std::free(event);
+    }
+}
+
 QSize X11Desktop::screenSize() {
     if (!connection_) {
         return {};
     }
-    // Asked each time: the root grows and shrinks when the screens are rearranged.
-    const auto geo =
-        xcbReply(connection_, xcb_get_geometry_reply, xcb_get_geometry(connection_, root_));
-    return geo ? QSize(geo->width, geo->height) : setupRootSize_;
+    readEvents();
+    return rootSize_;
+}
+
+QRect X11Desktop::primaryScreenRect() {
+    const QRect screen(QPoint(0, 0), screenSize());
+    if (!connection_ || !randrMonitors_) {
+        return screen;
+    }
+    const auto monitors = xcbReply(connection_, xcb_randr_get_monitors_reply,
+                                   xcb_randr_get_monitors(connection_, root_, 1));
+    if (!monitors) {
+        return screen;
+    }
+    for (auto it = xcb_randr_get_monitors_monitors_iterator(monitors.get()); it.rem;
+         xcb_randr_monitor_info_next(&it)) {
+        if (it.data->primary) {
+            const QRect primary =
+                QRect(it.data->x, it.data->y, it.data->width, it.data->height).intersected(screen);
+            return primary.isEmpty() ? screen : primary;
+        }
+    }
+    return screen; // no monitor is marked primary
 }
 
 void X11Desktop::releaseShm() {
@@ -433,7 +469,7 @@ void X11Desktop::releaseShm() {
 
 bool X11Desktop::copyRowsShm(const QRect& area, QImage& into, QPoint at) {
     const std::size_t needed =
-        static_cast<std::size_t>(area.width()) * static_cast<std::size_t>(area.height()) * 4;
+        pixels_.bytesPerRow(area.width()) * static_cast<std::size_t>(area.height());
     if (needed > shmSize_) {
         // One segment serves every grab; it grows to the largest asked for.
         releaseShm();
@@ -474,14 +510,15 @@ bool X11Desktop::copyRowsShm(const QRect& area, QImage& into, QPoint at) {
     if (!reply || reply->size < needed) {
         return false;
     }
-    copyRows(static_cast<const std::uint8_t*>(shmAddress_), area.width(), area.height(), into, at);
+    pixels_.convert(static_cast<const std::uint8_t*>(shmAddress_), area.width(), area.height(),
+                    into, at);
     return true;
 }
 
 bool X11Desktop::copyRowsPlain(const QRect& area, QImage& into, QPoint at) {
     // Bands of about 4 MiB keep each reply modest; all are asked for before the first
     // answer is read, so together they cost one round trip.
-    const auto rowBytes = static_cast<std::size_t>(area.width()) * 4;
+    const std::size_t rowBytes = pixels_.bytesPerRow(area.width());
     const int bandRows = std::max(1, static_cast<int>((std::size_t{4} << 20) / rowBytes));
     QList<xcb_get_image_cookie_t> cookies;
     for (int top = 0; top < area.height(); top += bandRows) {
@@ -502,19 +539,16 @@ bool X11Desktop::copyRowsPlain(const QRect& area, QImage& into, QPoint at) {
             complete = false; // the remaining replies are still collected
             continue;
         }
-        copyRows(xcb_get_image_data(reply.get()), area.width(), rows, into, at + QPoint(0, top));
+        pixels_.convert(xcb_get_image_data(reply.get()), area.width(), rows, into,
+                        at + QPoint(0, top));
     }
     return complete;
 }
 
 QImage X11Desktop::grabScreen(const QRect& rect) {
     lastGrabShared_ = false;
-    if (!connection_ || rect.isEmpty() || !rootPixelsCopyable_) {
+    if (!connection_ || rect.isEmpty() || !pixels_.isValid()) {
         return {};
-    }
-    // Nothing reads this connection's events; drop whatever stray errors queued there.
-    while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
-        std::free(event);
     }
     QImage image = pooledImage(rect.size(), QImage::Format_RGB32);
     if (image.isNull()) {

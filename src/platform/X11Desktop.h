@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Desktop.h"
+#include "ScreenPixels.h"
 
 #include <cstddef>
 
@@ -32,6 +33,7 @@ public:
     QRect windowRect(WindowId window) override;
     QList<WindowId> children(WindowId window) override;
     QSize screenSize() override;
+    QRect primaryScreenRect() override;
     QImage grabScreen(const QRect& rect) override;
     std::optional<PointerImage> pointerImage() override;
 
@@ -47,13 +49,14 @@ private:
     bool copyRowsShm(const QRect& area, QImage& into, QPoint at);
     bool copyRowsPlain(const QRect& area, QImage& into, QPoint at);
     void releaseShm();
+    void readEvents();
 
     xcb_connection_t* connection_ = nullptr;
     WindowId root_ = 0;
-    QSize setupRootSize_;
-    // The root's pixels are 32-bit words 0x00RRGGBB in this machine's byte order, the
-    // layout of QImage::Format_RGB32, so rows are copied as they come.
-    bool rootPixelsCopyable_ = false;
+    QSize rootSize_;
+    bool randrMonitors_ = false;
+    // Reads the root's pixels, whatever its TrueColor layout, into QImage::Format_RGB32.
+    PixelConverter pixels_;
     bool shmAvailable_ = false;
     bool lastGrabShared_ = false;
     std::uint32_t shmSegment_ = 0;

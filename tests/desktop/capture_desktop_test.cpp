@@ -107,7 +107,7 @@ TEST_F(CaptureOnX, ControlContainerAndWindowModesOnRealWindows) {
     EXPECT_TRUE(allPixels(picture, ownerClient.translated(-frame.topLeft()), 0xff0000ff));
 }
 
-TEST_F(CaptureOnX, WindowReachingPastTheScreenKeepsItsSizeWithBlackOutside) {
+TEST_F(CaptureOnX, WindowsReachingPastTheScreenAreCutToIt) {
     // At the top-right corner, away from the notification area at the bottom right.
     const WindowId edge = windows.create({.rect = QRect(1800, -100, 300, 200),
                                           .colour = 0xff123456,
@@ -117,10 +117,20 @@ TEST_F(CaptureOnX, WindowReachingPastTheScreenKeepsItsSizeWithBlackOutside) {
     windows.warpPointer(QPoint(1850, 50));
     dispatcher.DoCapture();
     const QImage picture = loadBmp(dispatcher.lastFile());
-    ASSERT_EQ(picture.size(), QSize(300, 200));
-    EXPECT_TRUE(allPixels(picture, QRect(0, 100, 120, 100), 0xff123456));
-    EXPECT_TRUE(allPixels(picture, QRect(120, 0, 180, 200), 0xff000000));
-    EXPECT_TRUE(allPixels(picture, QRect(0, 0, 300, 100), 0xff000000));
+    ASSERT_EQ(picture.size(), QSize(120, 100));
+    EXPECT_TRUE(allPixels(picture, picture.rect(), 0xff123456));
+
+    // The largest window X allows: one screen's worth, not 4 GB.
+    windows.create({.rect = QRect(-16000, -16000, 32767, 32767),
+                    .colour = 0xff654321,
+                    .title = "Huge",
+                    .overrideRedirect = true});
+    windows.warpPointer(QPoint(600, 500));
+    dispatcher.DoCapture();
+    ASSERT_EQ(dispatcher.lastFile(), dir.path() + QStringLiteral("/Hugetemp1.bmp"));
+    const QImage huge = loadBmp(dispatcher.lastFile());
+    ASSERT_EQ(huge.size(), QSize(1920, 1080));
+    EXPECT_EQ(huge.pixel(600, 500), 0xff654321u);
 }
 
 TEST_F(CaptureOnX, PointerHotspotLandsOnThePointer) {

@@ -33,6 +33,8 @@ public:
     void setPointer(QPoint position) { pointer_ = position; }
     void setPointerImage(std::optional<PointerImage> image) { pointerImage_ = std::move(image); }
     QImage& framebuffer() { return framebuffer_; }
+    // Marks a part of the framebuffer as the primary monitor; by default there is none.
+    void setPrimary(QRect rect) { primary_ = rect; }
     int pointerImageRequests() const { return pointerImageRequests_; }
 
     static constexpr WindowId kRoot = 1;
@@ -45,6 +47,9 @@ public:
     QRect windowRect(WindowId window) override;
     QList<WindowId> children(WindowId window) override;
     QSize screenSize() override { return framebuffer_.size(); }
+    QRect primaryScreenRect() override {
+        return primary_.isEmpty() ? framebuffer_.rect() : primary_;
+    }
     QImage grabScreen(const QRect& rect) override;
     std::optional<PointerImage> pointerImage() override;
 
@@ -56,6 +61,7 @@ private:
     WindowId nextId_ = 2;
     QImage framebuffer_;
     QPoint pointer_;
+    QRect primary_;
     std::optional<PointerImage> pointerImage_;
     int pointerImageRequests_ = 0;
 };
