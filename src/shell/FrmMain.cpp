@@ -340,8 +340,10 @@ void FrmMain::loadSettings() {
     }
     Combo1->setEditText(settings_.read(settings_keys::kModifier, QStringLiteral("Ctrl")));
     Combo2->setEditText(settings_.read(settings_keys::kKey, QStringLiteral("S")));
-    Txt_App->setText(
-        settings_.read(settings_keys::kSavePath, QCoreApplication::applicationDirPath()));
+    // The default is only shown: it is stored when the user confirms it with Cmd_Ok.
+    Txt_App->setText(settings_.contains(settings_keys::kSavePath)
+                         ? settings_.read(settings_keys::kSavePath, QString())
+                         : defaultSaveFolder(QCoreApplication::applicationDirPath()));
     Opt_All->setChecked(true);
     Chk_Time->setChecked(false);
     // Keyboard focus starts on the chosen capture mode rather than in a text box, whose
