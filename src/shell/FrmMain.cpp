@@ -360,8 +360,11 @@ void FrmMain::centreOnScreen() {
 }
 
 void FrmMain::Cmd_Yes_Click() {
-    settings_.write(settings_keys::kModifier, Combo1->currentText());
-    settings_.write(settings_keys::kKey, Combo2->currentText());
+    const bool modifierStored = settings_.write(settings_keys::kModifier, Combo1->currentText());
+    const bool keyStored = settings_.write(settings_keys::kKey, Combo2->currentText());
+    if (!modifierStored || !keyStored) {
+        emit settingsNotStored();
+    }
     emit hotkeyApplied();
     show();
 }
@@ -401,7 +404,9 @@ void FrmMain::disarmDelayedCapture() {
 }
 
 void FrmMain::Cmd_Ok_Click() {
-    settings_.write(settings_keys::kSavePath, Txt_App->text());
+    if (!settings_.write(settings_keys::kSavePath, Txt_App->text())) {
+        emit settingsNotStored();
+    }
 }
 
 void FrmMain::Cmd_App_Click() {

@@ -4,7 +4,10 @@
 #include <QCursor>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QSystemTrayIcon>
+
+#include <algorithm>
 
 namespace morvane {
 
@@ -24,6 +27,33 @@ bool embeddedIconShown() {
     return false;
 }
 
+// How long a failure message stays, and the "done" picture after a saved capture.
+constexpr int kMessageMs = 10000;
+constexpr int kDoneMs = 1000;
+
+// The program icon with a white tick on a green disc in its lower right corner.
+QIcon doneIcon(const QIcon& normal) {
+    QPixmap picture = normal.pixmap(48, 48);
+    if (picture.isNull()) {
+        picture = QPixmap(48, 48);
+        picture.fill(Qt::transparent);
+    }
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF disc(picture.width() * 0.4, picture.height() * 0.4, picture.width() * 0.58,
+                      picture.height() * 0.58);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0, 170, 60));
+    painter.drawEllipse(disc);
+    painter.setPen(QPen(Qt::white, disc.width() / 7, Qt::SolidLine, Qt::RoundCap));
+    const QPointF tick[] = {disc.topLeft() + QPointF(disc.width() * 0.25, disc.height() * 0.52),
+                            disc.topLeft() + QPointF(disc.width() * 0.43, disc.height() * 0.7),
+                            disc.topLeft() + QPointF(disc.width() * 0.75, disc.height() * 0.32)};
+    painter.drawPolyline(tick, 3);
+    painter.end();
+    return QIcon(picture);
+}
+
 } // namespace
 
 TrayIcon::TrayIcon(QWidget& mainWindow) : main_(mainWindow), view_(std::make_unique<QMenu>()) {
@@ -35,7 +65,18 @@ TrayIcon::TrayIcon(QWidget& mainWindow) : main_(mainWindow), view_(std::make_uni
     connect(hide, &QAction::triggered, &main_, &QWidget::hide);
     connect(exit, &QAction::triggered, this, &TrayIcon::exitRequested);
 
-    icon_ = std::make_unique<QSystemTrayIcon>(main_.windowIcon());
+    normal_ = main_.windowIcon();
+    done_ = doneIcon(normal_);
+    doneTimer_.setSingleShot(true);
+    doneTimer_.setInterval(kDoneMs);
+    connect(&doneTimer_, &QTimer::timeout, this, [this] {
+        showsDone_ = false;
+        icon_->setIcon(normal_);
+    });
+    countdown_.setInterval(1000);
+    connect(&countdown_, &QTimer::timeout, this, &TrayIcon::updateToolTip);
+
+    icon_ = std::make_unique<QSystemTrayIcon>(normal_);
     icon_->setToolTip(QStringLiteral("Morvane"));
     // No context menu is handed to Qt: on an X11 notification area it would open the menu
     // when the right button goes down, and the menu belongs to its release.
@@ -66,6 +107,48 @@ void TrayIcon::restoreMainWindow() {
 
 void TrayIcon::openMenuAtPointer() {
     view_->popup(QCursor::pos());
+}
+
+void TrayIcon::notify(const QString& title, const QString& text) {
+    icon_->showMessage(title, text, QSystemTrayIcon::Warning, kMessageMs);
+}
+
+void TrayIcon::showSaved(const QString& path) {
+    lastFile_ = path;
+    updateToolTip();
+    showsDone_ = true;
+    icon_->setIcon(done_);
+    doneTimer_.start();
+}
+
+void TrayIcon::startCountdown(const QTimer& delay) {
+    delay_ = &delay;
+    countdown_.start();
+    updateToolTip();
+}
+
+void TrayIcon::stopCountdown() {
+    delay_ = nullptr;
+    countdown_.stop();
+    updateToolTip();
+}
+
+void TrayIcon::updateToolTip() {
+    QString tip = QStringLiteral("Morvane");
+    if (delay_ && delay_->isActive()) {
+        // The count ticks on whole seconds after arming; rounding absorbs the coarse timers'
+        // few milliseconds either way.
+        const int seconds = std::max(1, qRound(delay_->remainingTime() / 1000.0));
+        tip += QStringLiteral("\n%1 秒后抓图").arg(seconds);
+    } else if (delay_) {
+        // The delay has fired or was stopped: the count ends with it.
+        delay_ = nullptr;
+        countdown_.stop();
+    }
+    if (!lastFile_.isEmpty()) {
+        tip += QStringLiteral("\n已保存：") + lastFile_;
+    }
+    icon_->setToolTip(tip);
 }
 
 bool TrayIcon::eventFilter(QObject* watched, QEvent* event) {

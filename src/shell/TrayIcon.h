@@ -1,6 +1,10 @@
 #pragma once
 
+#include "common/Notifier.h"
+
+#include <QIcon>
 #include <QObject>
+#include <QTimer>
 #include <memory>
 
 class QAction;
@@ -14,7 +18,12 @@ namespace morvane {
 // restores the main window; releasing the right button opens the menu "view" (show, hide,
 // exit) at the pointer. Without a notification area the program runs without the icon;
 // one that appears later gets it.
-class TrayIcon : public QObject {
+//
+// The icon also tells what the program did while nobody watched: failures as passing
+// messages; a saved capture quietly, by the tip naming the file and a "done" picture for
+// about a second (nothing that a following capture of the screen would catch); a pending
+// delayed capture by the tip counting down its seconds.
+class TrayIcon : public QObject, public Notifier {
     Q_OBJECT
 
 public:
@@ -27,6 +36,14 @@ public:
     // The main window back in normal state, shown.
     void restoreMainWindow();
     void openMenuAtPointer();
+
+    void notify(const QString& title, const QString& text) override;
+    void showSaved(const QString& path);
+    // Counts the delay timer's seconds down in the tip while it runs; once a second.
+    void startCountdown(const QTimer& delay);
+    void stopCountdown();
+    bool showsDone() const { return showsDone_; }
+    bool countingDown() const { return countdown_.isActive(); }
 
     QAction* show;
     QAction* hide;
@@ -42,6 +59,15 @@ private:
     QWidget& main_;
     std::unique_ptr<QMenu> view_;
     std::unique_ptr<QSystemTrayIcon> icon_;
+    void updateToolTip();
+
+    QIcon normal_;
+    QIcon done_;
+    bool showsDone_ = false;
+    QTimer doneTimer_;
+    QTimer countdown_;
+    const QTimer* delay_ = nullptr;
+    QString lastFile_;
 };
 
 } // namespace morvane
