@@ -27,6 +27,9 @@ bool embeddedIconShown() {
     return false;
 }
 
+// Only one message shows at a time, so those kept are said together; the latest few.
+constexpr qsizetype kMaxPending = 3;
+
 // How long a failure message stays, and the "done" picture after a saved capture.
 constexpr int kMessageMs = 10000;
 constexpr int kDoneMs = 1000;
@@ -110,7 +113,34 @@ void TrayIcon::openMenuAtPointer() {
 }
 
 void TrayIcon::notify(const QString& title, const QString& text) {
-    icon_->showMessage(title, text, QSystemTrayIcon::Warning, kMessageMs);
+    pending_.append({title, text});
+    if (pending_.size() > kMaxPending) {
+        pending_.removeFirst();
+    }
+    // With no notification area the message would go nowhere: it is kept until one appears
+    // and the icon docks there. (Qt moves a message shown before the icon docked along with
+    // the icon.)
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        showPending();
+    }
+}
+
+void TrayIcon::showPending() {
+    if (pending_.isEmpty()) {
+        return;
+    }
+    if (pending_.size() == 1) {
+        icon_->showMessage(pending_[0].first, pending_[0].second, QSystemTrayIcon::Warning,
+                           kMessageMs);
+    } else {
+        QStringList lines;
+        for (const auto& [title, text] : pending_) {
+            lines << title + QStringLiteral("：") + text;
+        }
+        icon_->showMessage(QStringLiteral("Morvane"), lines.join(QLatin1Char('\n')),
+                           QSystemTrayIcon::Warning, kMessageMs);
+    }
+    pending_.clear();
 }
 
 void TrayIcon::showSaved(const QString& path) {
@@ -152,6 +182,10 @@ void TrayIcon::updateToolTip() {
 }
 
 bool TrayIcon::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Show && !pending_.isEmpty() && isEmbeddedIconWindow(watched)) {
+        // Docked: once it has its place, the kept messages are said beside it.
+        QTimer::singleShot(0, this, &TrayIcon::showPending);
+    }
     if (event->type() == QEvent::MouseButtonRelease && isEmbeddedIconWindow(watched) &&
         static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
         openMenuAtPointer();

@@ -3,7 +3,9 @@
 #include "common/Notifier.h"
 
 #include <QIcon>
+#include <QList>
 #include <QObject>
+#include <QPair>
 #include <QTimer>
 #include <memory>
 
@@ -20,9 +22,10 @@ namespace morvane {
 // one that appears later gets it.
 //
 // The icon also tells what the program did while nobody watched: failures as passing
-// messages; a saved capture quietly, by the tip naming the file and a "done" picture for
-// about a second (nothing that a following capture of the screen would catch); a pending
-// delayed capture by the tip counting down its seconds.
+// messages (kept while there is no notification area to show them); a saved capture
+// quietly, by the tip naming the file and a "done" picture for about a second (nothing that a
+// following capture of the screen would catch); a pending delayed capture by the tip counting down
+// its seconds.
 class TrayIcon : public QObject, public Notifier {
     Q_OBJECT
 
@@ -68,6 +71,9 @@ private:
     QTimer countdown_;
     const QTimer* delay_ = nullptr;
     QString lastFile_;
+    // Messages said while there was no notification area.
+    QList<QPair<QString, QString>> pending_;
+    void showPending();
 };
 
 } // namespace morvane
