@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
@@ -47,6 +48,37 @@ bool makeReadOnly(const QString& folder, bool fresh = false) {
     }
     return ::mount(path(folder), path(folder), nullptr, MS_BIND, nullptr) == 0 &&
            ::mount(nullptr, path(folder), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+}
+
+// Another X client grabs Ctrl+S on the root window, as a desktop's own shortcut would.
+void holdCtrlS(test::TestWindows& other) {
+    xcb_connection_t* c = other.connection();
+    xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(c);
+    xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, 0x73); // the S key
+    ASSERT_NE(codes, nullptr);
+    xcb_grab_key(c, 1, other.root(), XCB_MOD_MASK_CONTROL, codes[0], XCB_GRAB_MODE_ASYNC,
+                 XCB_GRAB_MODE_ASYNC);
+    std::free(codes);
+    xcb_key_symbols_free(symbols);
+    other.sync();
+}
+
+// The texts of the tray icon's message balloon once one shows within the time.
+QStringList balloonTexts(int timeoutMs) {
+    QStringList texts;
+    (void)QTest::qWaitFor(
+        [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (widget->inherits("QBalloonTip") && widget->isVisible()) {
+                    for (const QLabel* label : widget->findChildren<QLabel*>()) {
+                        texts << label->text();
+                    }
+                }
+            }
+            return !texts.isEmpty();
+        },
+        timeoutMs);
+    return texts;
 }
 
 class Notifications : public ::testing::Test, protected test::ShellInTempFolder {
@@ -175,15 +207,7 @@ TEST_F(Notifications, SuccessAndDelayShowOnlyInTheIcon) {
 // combination is not announced.
 TEST_F(Notifications, HotkeyHeldElsewhereIsAnnounced) {
     test::TestWindows other;
-    xcb_connection_t* c = other.connection();
-    xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(c);
-    xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, 0x73); // the S key
-    ASSERT_NE(codes, nullptr);
-    xcb_grab_key(c, 1, other.root(), XCB_MOD_MASK_CONTROL, codes[0], XCB_GRAB_MODE_ASYNC,
-                 XCB_GRAB_MODE_ASYNC);
-    std::free(codes);
-    xcb_key_symbols_free(symbols);
-    other.sync();
+    holdCtrlS(other);
 
     FrmMain& w = start();
     const QString refused = QStringLiteral(
@@ -232,45 +256,24 @@ TEST_F(Notifications, InstanceLockFallsBackAndAnnouncesWhenNoneWorks) {
     unlocked.shutDown();
 }
 
-// The notification-area icon's own message: on an XEmbed notification area Qt shows it in
-// a balloon window of its own.
-TEST_F(Notifications, TrayIconShowsTheMessageInABalloon) {
+// The notification-area icon's own message, said at start-up, before the icon has docked:
+// on an XEmbed notification area Qt shows it in a balloon window of its own.
+TEST_F(Notifications, TrayIconShowsAStartUpMessageInABalloon) {
+    test::TestWindows other;
+    holdCtrlS(other);
     ASSERT_TRUE(shell.startUp());
-    FrmMain& w = *shell.mainWindow();
-    ASSERT_TRUE(QTest::qWaitFor(
-        [] {
-            const auto windows = QApplication::topLevelWidgets();
-            return std::any_of(windows.begin(), windows.end(), [](QWidget* widget) {
-                return widget->inherits("QSystemTrayIconSys") && widget->isVisible();
-            });
-        },
-        5000));
-    const QString folder = dir.filePath(QStringLiteral("missing"));
-    w.Txt_App->setText(folder);
-    shell.dispatcher().DoCapture();
 
-    QStringList texts;
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] {
-            for (QWidget* widget : QApplication::topLevelWidgets()) {
-                if (widget->inherits("QBalloonTip") && widget->isVisible()) {
-                    for (const QLabel* label : widget->findChildren<QLabel*>()) {
-                        texts << label->text();
-                    }
-                }
-            }
-            return !texts.isEmpty();
-        },
-        3000));
-    EXPECT_TRUE(texts.contains(QStringLiteral("截图未保存"))) << texts.join('\n').toStdString();
-    EXPECT_TRUE(texts.join('\n').contains(folder));
+    const QStringList texts = balloonTexts(5000);
+    EXPECT_TRUE(texts.contains(QStringLiteral("抓图组合键不可用")))
+        << texts.join('\n').toStdString();
+    EXPECT_TRUE(texts.join('\n').contains(QStringLiteral("Ctrl+S")));
 }
 
 // Without a notification area the minimise button leaves the window in the task bar, since
-// no icon could bring a hidden one back.
-class NoTrayMinimise : public Notifications {};
+// no icon could bring a hidden one back; a message waits until a notification area appears.
+class WithoutTrayArea : public Notifications {};
 
-TEST_F(NoTrayMinimise, KeepsTheWindowInTheTaskBar) {
+TEST_F(WithoutTrayArea, MinimiseKeepsTheWindowInTheTaskBar) {
     ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
     FrmMain& w = start();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
@@ -278,6 +281,20 @@ TEST_F(NoTrayMinimise, KeepsTheWindowInTheTaskBar) {
     QTest::qWait(500);
     EXPECT_TRUE(w.isVisible());
     EXPECT_TRUE(w.windowState() & Qt::WindowMinimized);
+}
+
+TEST_F(WithoutTrayArea, MessageWaitsForANotificationArea) {
+    ASSERT_TRUE(shell.startUp());
+    shell.mainWindow()->Txt_App->setText(dir.filePath(QStringLiteral("missing")));
+    shell.dispatcher().DoCapture();
+    EXPECT_TRUE(balloonTexts(300).isEmpty());
+
+    QProcess trayer;
+    trayer.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("bottom")});
+    ASSERT_TRUE(trayer.waitForStarted());
+    EXPECT_TRUE(balloonTexts(10000).contains(QStringLiteral("截图未保存")));
+    trayer.kill();
+    trayer.waitForFinished();
 }
 
 } // namespace
