@@ -36,31 +36,24 @@ struct RecordingNotifier final : Notifier {
     QStringList shown;
 };
 
-QByteArray path(const QString& folder) {
-    return QFile::encodeName(folder);
-}
+// How a folder is spoilt, for this process alone.
+enum class Spoil { None, ReadOnly, ReadOnlyEmpty, Full };
 
-// The folder, or a fresh tmpfs over it, made read-only for this process alone.
-bool makeReadOnly(const QString& folder, bool fresh = false) {
+bool spoil(const QString& folder, Spoil how) {
+    const QByteArray at = QFile::encodeName(folder);
     QDir().mkpath(folder);
-    if (fresh) {
-        return ::mount("tmpfs", path(folder), "tmpfs", MS_RDONLY, "size=64k") == 0;
+    switch (how) {
+    case Spoil::ReadOnly:
+        return ::mount(at, at, nullptr, MS_BIND, nullptr) == 0 &&
+               ::mount(nullptr, at, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+    case Spoil::ReadOnlyEmpty:
+        return ::mount("tmpfs", at, "tmpfs", MS_RDONLY, "size=64k") == 0;
+    case Spoil::Full:
+        return ::mount("tmpfs", at, "tmpfs", 0, "size=64k") == 0;
+    case Spoil::None:
+        break;
     }
-    return ::mount(path(folder), path(folder), nullptr, MS_BIND, nullptr) == 0 &&
-           ::mount(nullptr, path(folder), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
-}
-
-// Another X client grabs Ctrl+S on the root window, as a desktop's own shortcut would.
-void holdCtrlS(test::TestWindows& other) {
-    xcb_connection_t* c = other.connection();
-    xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(c);
-    xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, 0x73); // the S key
-    ASSERT_NE(codes, nullptr);
-    xcb_grab_key(c, 1, other.root(), XCB_MOD_MASK_CONTROL, codes[0], XCB_GRAB_MODE_ASYNC,
-                 XCB_GRAB_MODE_ASYNC);
-    std::free(codes);
-    xcb_key_symbols_free(symbols);
-    other.sync();
+    return true;
 }
 
 // The texts of the tray icon's message balloon once one shows within the time.
@@ -84,27 +77,27 @@ QStringList balloonTexts(int timeoutMs) {
 class Notifications : public ::testing::Test, protected test::ShellInTempFolder {
 protected:
     ~Notifications() override {
-        for (const QString& folder : mounted) {
-            ::umount2(path(folder), MNT_DETACH);
+        for (const QString& folder : spoilt) {
+            ::umount2(QFile::encodeName(folder), MNT_DETACH);
         }
     }
-    void readOnly(const QString& folder, bool fresh = false) {
-        ASSERT_TRUE(makeReadOnly(folder, fresh)) << "mount needs a private mount namespace";
-        mounted.prepend(folder);
+    void spoilFolder(const QString& folder, Spoil how) {
+        ASSERT_TRUE(spoil(folder, how)) << "mounts need a private mount namespace";
+        spoilt.prepend(folder);
     }
     FrmMain& start() {
         shell.setNotifier(notifier);
         EXPECT_TRUE(shell.startUp());
         return *shell.mainWindow();
     }
-    QStringList mounted;
+    QStringList spoilt;
     RecordingNotifier notifier;
 };
 
 struct DefaultFolderCase {
     const char* name;
-    bool programFolderWritable;
-    bool homeWritable;
+    Spoil programFolder;
+    Spoil home;
     QString (*expected)();
 };
 
@@ -115,32 +108,32 @@ class DefaultSaveFolder : public Notifications,
 // home; and the choice is only shown, not stored.
 TEST_P(DefaultSaveFolder, FollowsWhatTheUserMayWrite) {
     const DefaultFolderCase& c = GetParam();
-    if (!c.programFolderWritable) {
-        readOnly(QCoreApplication::applicationDirPath());
+    if (c.programFolder != Spoil::None) {
+        spoilFolder(QCoreApplication::applicationDirPath(), c.programFolder);
     }
-    if (!c.homeWritable) {
-        readOnly(QDir::homePath());
+    if (c.home != Spoil::None) {
+        spoilFolder(QDir::homePath(), c.home);
     }
-    const FrmMain& w = start();
-    EXPECT_EQ(w.Txt_App->text(), c.expected());
+    EXPECT_EQ(start().Txt_App->text(), c.expected());
     EXPECT_TRUE(QFileInfo(c.expected()).isDir());
     EXPECT_FALSE(QFile::exists(settingsPath));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DefaultSaveFolder,
-    ::testing::Values(DefaultFolderCase{"ProgramFolder", true, true,
+    ::testing::Values(DefaultFolderCase{"ProgramFolder", Spoil::None, Spoil::None,
                                         &QCoreApplication::applicationDirPath},
-                      DefaultFolderCase{"Pictures", false, true,
+                      DefaultFolderCase{"Pictures", Spoil::ReadOnly, Spoil::None,
                                         [] {
                                             return QStandardPaths::writableLocation(
                                                 QStandardPaths::PicturesLocation);
                                         }},
-                      DefaultFolderCase{"Home", false, false, &QDir::homePath}),
+                      DefaultFolderCase{"Home", Spoil::ReadOnly, Spoil::ReadOnly, &QDir::homePath}),
     [](const auto& param) { return std::string(param.param.name); });
 
 struct RefusingFolder {
-    const char* kind;
+    const char* name;
+    Spoil how;
     QString (*reason)();
 };
 
@@ -151,13 +144,8 @@ class CaptureNotWritten : public Notifications,
 // picture on the clipboard.
 TEST_P(CaptureNotWritten, IsAnnouncedAndLeftOnTheClipboard) {
     const QString folder = dir.filePath(QStringLiteral("captures"));
-    const std::string kind = GetParam().kind;
-    if (kind == "readonly") {
-        readOnly(folder, true);
-    } else if (kind == "full") {
-        QDir().mkpath(folder);
-        ASSERT_EQ(::mount("tmpfs", path(folder), "tmpfs", 0, "size=64k"), 0);
-        mounted << folder;
+    if (GetParam().how != Spoil::None) {
+        spoilFolder(folder, GetParam().how);
     }
     FrmMain& w = start();
     QGuiApplication::clipboard()->clear();
@@ -174,10 +162,12 @@ TEST_P(CaptureNotWritten, IsAnnouncedAndLeftOnTheClipboard) {
 
 INSTANTIATE_TEST_SUITE_P(
     Folders, CaptureNotWritten,
-    ::testing::Values(RefusingFolder{"missing", [] { return QStringLiteral("文件夹不存在"); }},
-                      RefusingFolder{"readonly", [] { return QStringLiteral("文件夹不可写入"); }},
-                      RefusingFolder{"full", [] { return qt_error_string(ENOSPC); }}),
-    [](const auto& param) { return std::string(param.param.kind); });
+    ::testing::Values(RefusingFolder{"missing", Spoil::None,
+                                     [] { return QStringLiteral("文件夹不存在"); }},
+                      RefusingFolder{"readonly", Spoil::ReadOnlyEmpty,
+                                     [] { return QStringLiteral("文件夹不可写入"); }},
+                      RefusingFolder{"full", Spoil::Full, [] { return qt_error_string(ENOSPC); }}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 // A saved capture changes only the icon: its tip names the file and it shows "done" for about
 // a second. A pending delay counts down in the tip, with a timer that stops with the delay.
@@ -203,40 +193,39 @@ TEST_F(Notifications, SuccessAndDelayShowOnlyInTheIcon) {
     EXPECT_FALSE(tray.countingDown()) << "the count must not run while nothing is pending";
 }
 
-// Another client holds Ctrl+S: said at start-up and again when 确定 applies it; a free
-// combination is not announced.
-TEST_F(Notifications, HotkeyHeldElsewhereIsAnnounced) {
+// Ctrl+S held by another X client is said at start-up and whenever 确定 applies it again; a
+// free combination is not. A read-only settings folder is said by both OK buttons.
+TEST_F(Notifications, RefusedHotkeyAndUnstoredSettingsAreAnnounced) {
     test::TestWindows other;
-    holdCtrlS(other);
+    xcb_connection_t* c = other.connection();
+    xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(c);
+    xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, 0x73); // the S key
+    ASSERT_NE(codes, nullptr);
+    xcb_grab_key(c, 1, other.root(), XCB_MOD_MASK_CONTROL, codes[0], XCB_GRAB_MODE_ASYNC,
+                 XCB_GRAB_MODE_ASYNC);
+    std::free(codes);
+    xcb_key_symbols_free(symbols);
+    other.sync();
 
     FrmMain& w = start();
-    const QString refused = QStringLiteral(
-        "抓图组合键不可用|组合键 Ctrl+S 无法使用，可能已被其他程序占用。请另选组合键后按“确定”。");
-    EXPECT_EQ(notifier.shown, QStringList{refused});
     w.Combo2->setEditText(QStringLiteral("D"));
     QTest::mouseClick(w.Cmd_Yes, Qt::LeftButton);
-    EXPECT_EQ(notifier.shown.size(), 1);
+    spoilFolder(dir.path(), Spoil::ReadOnly);
     w.Combo2->setEditText(QStringLiteral("S"));
     QTest::mouseClick(w.Cmd_Yes, Qt::LeftButton);
-    EXPECT_EQ(notifier.shown, QStringList({refused, refused}));
-}
-
-// A read-only configuration folder: both OK buttons say the setting was not kept.
-TEST_F(Notifications, SettingsThatCannotBeStoredAreAnnounced) {
-    FrmMain& w = start();
-    readOnly(dir.path());
-    QTest::mouseClick(w.Cmd_Yes, Qt::LeftButton);
     QTest::mouseClick(w.Cmd_Ok, Qt::LeftButton);
-    const QString expected = QStringLiteral("设置未保存|无法写入设置文件 ") + settingsPath +
+    const QString refused = QStringLiteral(
+        "抓图组合键不可用|组合键 Ctrl+S 无法使用，可能已被其他程序占用。请另选组合键后按“确定”。");
+    const QString unstored = QStringLiteral("设置未保存|无法写入设置文件 ") + settingsPath +
                              QStringLiteral("。所作的设置只在本次运行中有效。");
-    EXPECT_EQ(notifier.shown, QStringList({expected, expected}));
+    EXPECT_EQ(notifier.shown, QStringList({refused, unstored, refused, unstored}));
 }
 
 // A read-only runtime folder: the lock moves to the fallback folder and still keeps a second
 // copy out; with no usable folder at all the program runs and says so.
 TEST_F(Notifications, InstanceLockFallsBackAndAnnouncesWhenNoneWorks) {
     const QString runtime = dir.filePath(QStringLiteral("runtime"));
-    readOnly(runtime, true);
+    spoilFolder(runtime, Spoil::ReadOnlyEmpty);
     const QString runtimeLock = runtime + QStringLiteral("/morvane.lock");
     const QString cacheLock = dir.filePath(QStringLiteral("cache/morvane.lock"));
     InstanceLock first(runtimeLock, cacheLock);
@@ -256,43 +245,29 @@ TEST_F(Notifications, InstanceLockFallsBackAndAnnouncesWhenNoneWorks) {
     unlocked.shutDown();
 }
 
-// The notification-area icon's own message, said at start-up, before the icon has docked:
-// on an XEmbed notification area Qt shows it in a balloon window of its own.
-TEST_F(Notifications, TrayIconShowsAStartUpMessageInABalloon) {
-    test::TestWindows other;
-    holdCtrlS(other);
-    ASSERT_TRUE(shell.startUp());
-
-    const QStringList texts = balloonTexts(5000);
-    EXPECT_TRUE(texts.contains(QStringLiteral("抓图组合键不可用")))
-        << texts.join('\n').toStdString();
-    EXPECT_TRUE(texts.join('\n').contains(QStringLiteral("Ctrl+S")));
-}
-
 // Without a notification area the minimise button leaves the window in the task bar, since
-// no icon could bring a hidden one back; a message waits until a notification area appears.
-class WithoutTrayArea : public Notifications {};
-
-TEST_F(WithoutTrayArea, MinimiseKeepsTheWindowInTheTaskBar) {
+// no icon could bring a hidden one back. The real icon's message waits for an area to appear;
+// on an XEmbed one Qt shows it in a balloon window of its own.
+TEST(WithoutTrayArea, MinimiseStaysInTheTaskBarAndMessagesWait) {
+    test::ShellInTempFolder program;
     ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
-    FrmMain& w = start();
+    ASSERT_TRUE(program.shell.startUp());
+    FrmMain& w = *program.shell.mainWindow();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
     QTest::mouseClick(w.Ige_min, Qt::LeftButton);
     QTest::qWait(500);
     EXPECT_TRUE(w.isVisible());
     EXPECT_TRUE(w.windowState() & Qt::WindowMinimized);
-}
 
-TEST_F(WithoutTrayArea, MessageWaitsForANotificationArea) {
-    ASSERT_TRUE(shell.startUp());
-    shell.mainWindow()->Txt_App->setText(dir.filePath(QStringLiteral("missing")));
-    shell.dispatcher().DoCapture();
+    w.Txt_App->setText(program.dir.filePath(QStringLiteral("missing")));
+    program.shell.dispatcher().DoCapture();
     EXPECT_TRUE(balloonTexts(300).isEmpty());
-
     QProcess trayer;
     trayer.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("bottom")});
     ASSERT_TRUE(trayer.waitForStarted());
-    EXPECT_TRUE(balloonTexts(10000).contains(QStringLiteral("截图未保存")));
+    const QStringList texts = balloonTexts(10000);
+    EXPECT_TRUE(texts.contains(QStringLiteral("截图未保存")));
+    EXPECT_TRUE(texts.join('\n').contains(program.dir.filePath(QStringLiteral("missing"))));
     trayer.kill();
     trayer.waitForFinished();
 }
