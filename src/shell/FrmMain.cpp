@@ -442,9 +442,8 @@ void FrmMain::Timer1_Timer() {
 void FrmMain::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     // A minimised window is hidden; the notification-area icon brings it back. Without a
-    // notification area there is no icon to bring it back, so it stays minimised in the
-    // task bar. The hide
-    // waits for the event to finish. The native window goes with it: the window manager
+    // notification area no icon could, so the window stays minimised in the task bar.
+    // The hide waits for the event to finish. The native window goes with it: the window manager
     // keeps answering the minimise for a while, and a late answer to the old window
     // would otherwise minimise it again right after it is restored. A fresh native window,
     // made when it is next shown, comes back normal.

@@ -21,11 +21,11 @@ namespace morvane {
 // exit) at the pointer. Without a notification area the program runs without the icon;
 // one that appears later gets it.
 //
-// The icon also tells what the program did while nobody watched: failures as passing
-// messages (kept while there is no notification area to show them); a saved capture
-// quietly, by the tip naming the file and a "done" picture for about a second (nothing that a
-// following capture of the screen would catch); a pending delayed capture by the tip counting down
-// its seconds.
+// The icon also tells what the program did while nobody watched. Failures come as passing
+// messages, kept while there is no notification area to show them. A saved capture brings
+// no message, which a following capture of the screen would catch: the tip names the file
+// and the icon shows a "done" picture for about a second. While a delayed capture is armed
+// the tip counts down its seconds.
 class TrayIcon : public QObject, public Notifier {
     Q_OBJECT
 
@@ -59,10 +59,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void updateToolTip();
+
     QWidget& main_;
     std::unique_ptr<QMenu> view_;
     std::unique_ptr<QSystemTrayIcon> icon_;
-    void updateToolTip();
 
     QIcon normal_;
     QIcon done_;
