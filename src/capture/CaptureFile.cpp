@@ -5,6 +5,7 @@
 #include "common/Log.h"
 
 #include <QFile>
+#include <cerrno>
 #include <sys/stat.h>
 
 namespace morvane {
@@ -52,11 +53,22 @@ CaptureFileResult writeCaptureFile(const QString& folder, const QString& cleaned
             qCWarning(lcMorvane) << "capture not written:" << path << file.errorString();
             return {Outcome::FolderRefused, path, file.errorString()};
         }
+        errno = 0;
         bool written = writeBmp24(file, picture) && file.flush();
-        file.close();
-        written = written && file.error() == QFileDevice::NoError;
+        // The reason is read before close(), which clears it. A write cut short (a full
+        // disk) leaves Qt without one; the system's error number still says why.
+        const int code = errno;
+        QString error;
         if (!written) {
-            const QString error = file.errorString();
+            error = file.error() == QFileDevice::NoError && code != 0 ? qt_error_string(code)
+                                                                      : file.errorString();
+        }
+        file.close();
+        if (written && file.error() != QFileDevice::NoError) {
+            written = false;
+            error = file.errorString();
+        }
+        if (!written) {
             file.remove();
             qCWarning(lcMorvane) << "capture not written:" << path << error;
             return {Outcome::FolderRefused, path, error};

@@ -124,10 +124,13 @@ void Dispatcher::runRequest() {
     host_.holdPicture(picture);
 
     // A folder that refuses the file, or a title with every number taken, leaves the
-    // capture on the clipboard only; the routine logs why.
+    // capture on the clipboard only; the routine logs why and the report tells the user.
     const CaptureFileResult result = writeCaptureFile(folder, title, picture);
     if (result.written()) {
         lastFile_ = result.path;
+    }
+    if (fileReport_) {
+        fileReport_(result);
     }
 }
 

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "capture/CaptureFile.h"
 #include "platform/Desktop.h"
 
 #include <QImage>
 #include <QPoint>
 #include <QString>
+#include <functional>
 
 namespace morvane {
 
@@ -66,6 +68,11 @@ public:
 
     void setWebAddressOpener(WebAddressOpener* opener) { webOpener_ = opener; }
 
+    // Told how writing each capture's file ended, written or not, once the picture is on
+    // the clipboard; the shell tells the user.
+    using FileReport = std::function<void(const CaptureFileResult& result)>;
+    void setFileReport(FileReport report) { fileReport_ = std::move(report); }
+
 private:
     void runRequest();
     void openWebAddress();
@@ -76,6 +83,7 @@ private:
     ClipboardSink& clipboard_;
     WebAddressOpener* webOpener_;
     QString lastFile_;
+    FileReport fileReport_;
 };
 
 } // namespace morvane

@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
@@ -340,8 +341,10 @@ void FrmMain::loadSettings() {
     }
     Combo1->setEditText(settings_.read(settings_keys::kModifier, QStringLiteral("Ctrl")));
     Combo2->setEditText(settings_.read(settings_keys::kKey, QStringLiteral("S")));
-    Txt_App->setText(
-        settings_.read(settings_keys::kSavePath, QCoreApplication::applicationDirPath()));
+    // The default is only shown: it is stored when the user confirms it with Cmd_Ok.
+    Txt_App->setText(settings_.contains(settings_keys::kSavePath)
+                         ? settings_.read(settings_keys::kSavePath, QString())
+                         : defaultSaveFolder(QCoreApplication::applicationDirPath()));
     Opt_All->setChecked(true);
     Chk_Time->setChecked(false);
     // Keyboard focus starts on the chosen capture mode rather than in a text box, whose
@@ -358,8 +361,11 @@ void FrmMain::centreOnScreen() {
 }
 
 void FrmMain::Cmd_Yes_Click() {
-    settings_.write(settings_keys::kModifier, Combo1->currentText());
-    settings_.write(settings_keys::kKey, Combo2->currentText());
+    const bool modifierStored = settings_.write(settings_keys::kModifier, Combo1->currentText());
+    const bool keyStored = settings_.write(settings_keys::kKey, Combo2->currentText());
+    if (!modifierStored || !keyStored) {
+        emit settingsNotStored();
+    }
     emit hotkeyApplied();
     show();
 }
@@ -399,7 +405,9 @@ void FrmMain::disarmDelayedCapture() {
 }
 
 void FrmMain::Cmd_Ok_Click() {
-    settings_.write(settings_keys::kSavePath, Txt_App->text());
+    if (!settings_.write(settings_keys::kSavePath, Txt_App->text())) {
+        emit settingsNotStored();
+    }
 }
 
 void FrmMain::Cmd_App_Click() {
@@ -433,12 +441,14 @@ void FrmMain::Timer1_Timer() {
 
 void FrmMain::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    // A minimised window is hidden; the notification-area icon brings it back. The hide
-    // waits for the event to finish. The native window goes with it: the window manager
+    // A minimised window is hidden; the notification-area icon brings it back. Without a
+    // notification area no icon could, so the window stays minimised in the task bar.
+    // The hide waits for the event to finish. The native window goes with it: the window manager
     // keeps answering the minimise for a while, and a late answer to the old window
     // would otherwise minimise it again right after it is restored. A fresh native window,
     // made when it is next shown, comes back normal.
-    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized)) {
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized) &&
+        QSystemTrayIcon::isSystemTrayAvailable()) {
         QTimer::singleShot(0, this, [this] {
             if (windowState() & Qt::WindowMinimized) {
                 hide();

@@ -115,6 +115,8 @@ signals:
     void captureRequested();
     // The image-crop link was clicked.
     void cropContainerRequested();
+    // An OK button's setting could not be written to the settings file.
+    void settingsNotStored();
     // The window is being unloaded (closed by the user or the window manager).
     void unloadRequested();
 

@@ -1,6 +1,11 @@
 #include "SettingsStore.h"
 
+#include "common/Log.h"
+
+#include <QDir>
+#include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QVariant>
 #include <memory>
@@ -49,15 +54,43 @@ QString SettingsStore::read(const QString& key, const QString& fallback) const {
     return value.toString();
 }
 
+bool SettingsStore::contains(const QString& key) const {
+    const auto settings = open(iniFile_);
+    return settings->status() == QSettings::NoError && settings->contains(keyPath(key));
+}
+
 bool SettingsStore::write(const QString& key, const QString& value) {
     const auto settings = open(iniFile_);
     settings->setValue(keyPath(key), value);
     settings->sync();
-    return settings->status() == QSettings::NoError;
+    if (settings->status() != QSettings::NoError || !settings->isWritable()) {
+        qCWarning(lcMorvane) << "setting" << key << "not stored in" << settings->fileName();
+        return false;
+    }
+    return true;
 }
 
 QString SettingsStore::fileName() const {
     return open(iniFile_)->fileName();
+}
+
+QString defaultSaveFolder(const QString& programFolder) {
+    const auto writable = [](const QString& folder) {
+        const QFileInfo info(folder);
+        return !folder.isEmpty() && info.isDir() && info.isWritable();
+    };
+    if (writable(programFolder)) {
+        return programFolder;
+    }
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (!pictures.isEmpty() && QDir().mkpath(pictures) && writable(pictures)) {
+        qCInfo(lcMorvane) << "program folder" << programFolder << "not writable; saving to"
+                          << pictures;
+        return pictures;
+    }
+    qCInfo(lcMorvane) << "neither" << programFolder << "nor" << pictures
+                      << "writable; saving to the home folder";
+    return QDir::homePath();
 }
 
 } // namespace morvane

@@ -16,6 +16,7 @@ public:
 
     // The stored text, or fallback when the key is absent or the file cannot be read.
     QString read(const QString& key, const QString& fallback) const;
+    bool contains(const QString& key) const;
     // Stores the text at once; false when the file could not be written.
     bool write(const QString& key, const QString& value);
 
@@ -24,6 +25,10 @@ public:
 private:
     QString iniFile_;
 };
+
+// The save folder when none is stored: the program's own folder where the user may write
+// there, else the user's Pictures folder (made when missing), else the home folder.
+QString defaultSaveFolder(const QString& programFolder);
 
 namespace settings_keys {
 inline const QString kModifier = QStringLiteral("key1");

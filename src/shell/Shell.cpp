@@ -8,7 +8,9 @@
 #include "platform/GlobalHotkey.h"
 
 #include "InstanceLock.h"
+#include "SettingsStore.h"
 #include "capture/Dispatcher.h"
+#include "common/Notifier.h"
 #include "common/Prompts.h"
 #include "editor/FileDialogs.h"
 #include "editor/FrmApp.h"
@@ -19,11 +21,14 @@
 #include <QSystemTrayIcon>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QLocale>
 #include <QStyleFactory>
+#include <QTimer>
 #include <QTranslator>
 
 namespace morvane {
@@ -75,9 +80,20 @@ bool Shell::startUp() {
     connect(main_.get(), &FrmMain::folderPickerRequested, this, &Shell::showFolderPicker);
     connect(main_.get(), &FrmMain::captureRequested, this, &Shell::delayedCaptureDue);
     connect(main_.get(), &FrmMain::cropContainerRequested, this, &Shell::showCropContainer);
+    connect(main_.get(), &FrmMain::settingsNotStored, this, [this] {
+        announce(QStringLiteral("设置未保存"),
+                 QStringLiteral("无法写入设置文件 %1。所作的设置只在本次运行中有效。")
+                     .arg(settings_.fileName()));
+    });
+    // After the window's own handler: by then the delay is armed, or not.
+    connect(main_->Chk_Time, &QCheckBox::toggled, this, &Shell::followDelayedCapture);
 
     main_->loadSettings();
     installTrayIcon();
+    if (!instanceLock_.held()) {
+        announce(QStringLiteral("无法确认程序是否已在运行"),
+                 QStringLiteral("运行文件夹和缓存文件夹都无法建立锁文件，程序可能同时运行多份。"));
+    }
     registerHotkey();
     main_->centreOnScreen();
     main_->show();
@@ -111,6 +127,8 @@ Dispatcher& Shell::dispatcher() {
         clipboard_ = std::make_unique<QtClipboard>();
         dispatcher_ = std::make_unique<Dispatcher>(*main_, *desktop_, prompts_, *clipboard_);
         dispatcher_->setWebAddressOpener(&webOpener_);
+        dispatcher_->setFileReport(
+            [this](const CaptureFileResult& result) { reportCaptureFile(result); });
     }
     return *dispatcher_;
 }
@@ -130,9 +148,58 @@ void Shell::registerHotkey() {
         connect(hotkey_.get(), &GlobalHotkey::pressed, this, &Shell::hotkeyPressed);
     }
     main_->StopWait = false;
-    // A new combination replaces the earlier one at once; a refused one is not reported.
-    hotkey_->grab(ModifierFlags(main_->Combo1->currentText()),
-                  hotkeyKeyCode(main_->Combo2->currentText()));
+    // A new combination replaces the earlier one at once. One that cannot be grabbed (most
+    // often because another program holds it) leaves the program without a hotkey: say so.
+    const QString modifier = main_->Combo1->currentText();
+    const QString key = main_->Combo2->currentText();
+    if (!hotkey_->grab(ModifierFlags(modifier), hotkeyKeyCode(key))) {
+        announce(
+            QStringLiteral("抓图组合键不可用"),
+            QStringLiteral("组合键 %1+%2 无法使用，可能已被其他程序占用。请另选组合键后按“确定”。")
+                .arg(modifier, key));
+    }
+}
+
+void Shell::announce(const QString& title, const QString& text) {
+    qCWarning(lcMorvane).noquote() << "announced:" << title << "-" << text;
+    if (notifier_) {
+        notifier_->notify(title, text);
+    } else if (tray_) {
+        tray_->notify(title, text);
+    }
+}
+
+void Shell::reportCaptureFile(const CaptureFileResult& result) {
+    if (result.written()) {
+        if (tray_) {
+            tray_->showSaved(result.path);
+        }
+        return;
+    }
+    const QString folder = main_ ? main_->saveFolder() : QString();
+    const QFileInfo info(folder);
+    // The usual reasons in the program's own words; the system's words for the rest.
+    QString why = result.error;
+    if (result.outcome == CaptureFileResult::Outcome::NoFreeName) {
+        why = QStringLiteral("已没有空闲的文件编号");
+    } else if (!info.isDir()) {
+        why = QStringLiteral("文件夹不存在");
+    } else if (!info.isWritable()) {
+        why = QStringLiteral("文件夹不可写入");
+    }
+    announce(QStringLiteral("截图未保存"),
+             QStringLiteral("无法写入文件夹 %1：%2。图片已在剪贴板上。").arg(folder, why));
+}
+
+void Shell::followDelayedCapture() {
+    if (!tray_ || !main_) {
+        return;
+    }
+    if (main_->Chk_Time->isChecked() && main_->Timer1->isActive()) {
+        tray_->startCountdown(*main_->Timer1);
+    } else {
+        tray_->stopCountdown();
+    }
 }
 
 void Shell::hotkeyPressed() {

@@ -26,6 +26,8 @@ class SettingsStore;
 class FileDialogs;
 class MDIForm1;
 class Frm_App;
+class Notifier;
+struct CaptureFileResult;
 
 // The program's life: start-up in its fixed order, and the shutdown that every way of
 // closing the main window leads to.
@@ -54,6 +56,10 @@ public:
     Dispatcher& dispatcher();
     bool isShutDown() const { return shutDown_; }
 
+    // Where failures nobody asked about are told; the notification-area icon unless a test
+    // records them. Set before startUp().
+    void setNotifier(Notifier& notifier) { notifier_ = &notifier; }
+
     // The crop windows' file dialogs; Qt's own unless a test answers them.
     void setFileDialogs(FileDialogs& dialogs) { fileDialogs_ = &dialogs; }
     // The crop container while it is open, and the folder picker while it is shown.
@@ -76,6 +82,10 @@ private:
     void unloadTrayMenu();
     void unloadBrowser();
     void unloadCropContainer();
+    // Tells the user, through the notifier, of something that failed; also logged.
+    void announce(const QString& title, const QString& text);
+    void reportCaptureFile(const CaptureFileResult& result);
+    void followDelayedCapture();
 
     SettingsStore& settings_;
     Prompts& prompts_;
@@ -90,6 +100,7 @@ private:
     std::unique_ptr<WebBrowser> browser_;
     std::unique_ptr<FileDialogs> qtFileDialogs_;
     FileDialogs* fileDialogs_ = nullptr;
+    Notifier* notifier_ = nullptr;
     QPointer<MDIForm1> cropContainer_;
     QPointer<Frm_App> folderPicker_;
 
