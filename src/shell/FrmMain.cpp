@@ -3,6 +3,7 @@
 #include "SettingsStore.h"
 #include "capture/DelayedCapture.h"
 #include "common/Fonts.h"
+#include "common/Log.h"
 #include "common/Prompts.h"
 
 #include <QBitmap>
@@ -413,6 +414,12 @@ void FrmMain::Chk_Time_Click() {
     }
     const QString typed = prompts_.input(QStringLiteral("请输入延时（单位秒）"),
                                          QStringLiteral("延时"), QStringLiteral("5"));
+    // The box may have been unticked while the input box was open (by a capture that ended
+    // meanwhile, say): nothing is armed behind an unticked box.
+    if (!Chk_Time->isChecked()) {
+        qCInfo(lcMorvane) << "delay not armed: the box was unticked while the delay was asked";
+        return;
+    }
     const std::optional<int> ms = delayMilliseconds(readLeadingNumber(typed));
     if (!ms) {
         // The timer holds 0 to 65,535 milliseconds; anything else arms nothing.
@@ -428,6 +435,10 @@ void FrmMain::Chk_Time_Click() {
 }
 
 void FrmMain::Timer1_Timer() {
+    if (!Chk_Time->isChecked()) {
+        qCWarning(lcMorvane) << "delayed capture dropped: the box is not ticked";
+        return;
+    }
     emit captureRequested();
 }
 
