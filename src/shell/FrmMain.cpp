@@ -6,6 +6,7 @@
 #include "common/Log.h"
 #include "common/Prompts.h"
 
+#include <QApplication>
 #include <QBitmap>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -57,16 +58,20 @@ void setBackground(QWidget* widget, const QColor& colour) {
     widget->setAutoFillBackground(true);
 }
 
-// Option buttons and check boxes of the capture settings frame share one look.
+// Option buttons and check boxes of the capture settings frame share one look: green text
+// on the frame's own background, which they leave unpainted so that it shows through.
 template <typename Button> Button* frameButton(const QString& caption, QWidget* parent) {
     auto* button = new Button(caption, parent);
-    setBackground(button, kFrameTeal);
-    // Buttons fill their background from the Button role.
-    QPalette palette = button->palette();
-    palette.setColor(QPalette::Button, kFrameTeal);
-    button->setPalette(palette);
     setTextColour(button, kOptionGreen);
     return button;
+}
+
+// The application's colours with every role fixed, so that none of the colours of the
+// container the control sits in reaches it.
+void keepDefaultLook(QWidget* widget) {
+    QPalette palette = QApplication::palette(widget);
+    palette.setResolveMask(~QPalette::ResolveMask(0));
+    widget->setPalette(palette);
 }
 
 QLabel* label(const QString& caption, QWidget* parent) {
@@ -315,6 +320,10 @@ void FrmMain::buildControls() {
     place(Cmd_App, 5040, 1200, 430, 275);
     Cmd_Ok = new QPushButton(QStringLiteral("确定"), Frame1);
     place(Cmd_Ok, 5640, 1200, 1065, 300);
+    for (QWidget* control : {static_cast<QWidget*>(Txt_App), static_cast<QWidget*>(Cmd_App),
+                             static_cast<QWidget*>(Cmd_Ok)}) {
+        keepDefaultLook(control);
+    }
 
     // One shot: a delayed capture fires once, and cannot fire again while the capture it
     // started still shows a message.
