@@ -7,6 +7,7 @@
 #include "common/Log.h"
 #include "common/Prompts.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMdiArea>
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace morvane {
 
@@ -144,6 +146,18 @@ void MDIForm1::showEvent(QShowEvent* event) {
     }
     QWidget::showEvent(event);
     MDIForm_Resize();
+    // The window manager's frame, and with it the outer width, is known only once the window
+    // is on the screen: it is laid out again when the window is exposed.
+    if (QWindow* window = windowHandle()) {
+        window->installEventFilter(this);
+    }
+}
+
+bool MDIForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Expose && watched == windowHandle()) {
+        MDIForm_Resize();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void MDIForm1::moveEvent(QMoveEvent* event) {
