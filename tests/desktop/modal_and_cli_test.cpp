@@ -19,7 +19,6 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QDir>
-#include <QGroupBox>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -67,10 +66,6 @@ struct ModalCase {
     bool blankFolder;
     std::function<void(FrmMain&)> open; // opens the modal window; may return before it closes
 };
-
-void PrintTo(const ModalCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 class ModalHotkey : public ::testing::TestWithParam<ModalCase> {};
 
@@ -193,10 +188,6 @@ TEST(FrameLook, SaveFolderControlsHaveTheDefaultLookAndOptionsTheFramesBackgroun
         const QRect inner = control->rect().adjusted(3, 3, -3, -3);
         const QImage seen = shot.copy(inner.translated(control->mapTo(&w, QPoint())));
         const QImage expected = twin->grab().toImage().convertToFormat(shot.format()).copy(inner);
-        if (seen != expected) {
-            seen.save(QStringLiteral("/tmp/i12-seen-%1.png").arg(control->x()));
-            expected.save(QStringLiteral("/tmp/i12-expected-%1.png").arg(control->x()));
-        }
         EXPECT_EQ(seen, expected) << control->metaObject()->className() << " at " << control->x();
     }
 
@@ -300,10 +291,6 @@ struct CommandLineCase {
     int status;
     QByteArray output; // the start of what it prints (standard output, else error)
 };
-
-void PrintTo(const CommandLineCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 class CommandLine : public ::testing::TestWithParam<CommandLineCase> {};
 
