@@ -1,11 +1,108 @@
+#include "common/Log.h"
 #include "common/Prompts.h"
+#include "platform/DisplayCheck.h"
 #include "shell/InstanceLock.h"
 #include "shell/SettingsStore.h"
 #include "shell/Shell.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QTimer>
+
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+constexpr int kUsageStatus = 2;
+constexpr int kNoDisplayStatus = 1;
+
+const char kUsage[] = "Usage: morvane [--help | --version]\n";
+
+// The command line holds at most one request to print something; the program itself takes
+// no arguments. Parsed before the application exists, so that it needs no display. A status
+// to end with, or nothing to go on starting.
+std::optional<int> handleCommandLine(int argc, char* argv[]) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Print this help and exit."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Print the version and exit."));
+    parser.addOption(help);
+    parser.addOption(version);
+    if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
+        const QString error = parser.errorText().isEmpty()
+                                  ? QStringLiteral("Unexpected argument '%1'.")
+                                        .arg(parser.positionalArguments().value(0))
+                                  : parser.errorText();
+        std::fprintf(stderr, "morvane: %s\n%s", qPrintable(error), kUsage);
+        return kUsageStatus;
+    }
+    if (parser.isSet(help)) {
+        std::printf("%s\n"
+                    "Morvane captures the screen, a window or a web page with a system-wide\n"
+                    "hotkey (Ctrl+S unless set otherwise) and waits in the notification area.\n\n"
+                    "Options:\n"
+                    "  -h, --help     Print this help and exit.\n"
+                    "  -v, --version  Print the version and exit.\n",
+                    kUsage);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::printf("Morvane %s\n", MORVANE_VERSION);
+        return 0;
+    }
+    return std::nullopt;
+}
+
+// Capture, hotkey and clipboard all work through X, so the program runs on Qt's X platform
+// even in a Wayland session (through the session's X server), unless the user chose a
+// platform. Without an X server it says so and ends, rather than let Qt abort. A status to
+// end with, or nothing to go on starting.
+std::optional<int> chooseXPlatform() {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    } else if (!qgetenv("QT_QPA_PLATFORM").startsWith("xcb")) {
+        // Honoured as given (for a test or a session without any desktop, say); the capture
+        // and the hotkey do nothing there.
+        qCWarning(morvane::lcMorvane)
+            << "running on the platform chosen by QT_QPA_PLATFORM:" << qgetenv("QT_QPA_PLATFORM")
+            << "; capture and hotkey need xcb";
+        return std::nullopt;
+    }
+    const QByteArray display = qgetenv("DISPLAY");
+    if (display.isEmpty()) {
+        std::fprintf(stderr, "Morvane needs an X11 display (DISPLAY is not set)\n");
+        return kNoDisplayStatus;
+    }
+    if (!morvane::xDisplayReachable(display)) {
+        std::fprintf(stderr, "Morvane needs an X11 display (cannot connect to DISPLAY=%s)\n",
+                     display.constData());
+        return kNoDisplayStatus;
+    }
+    return std::nullopt;
+}
+
+bool inWaylandSession() {
+    return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+           qgetenv("QT_QPA_PLATFORM").startsWith("xcb");
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
+    if (const std::optional<int> status = handleCommandLine(argc, argv)) {
+        return *status;
+    }
+    if (const std::optional<int> status = chooseXPlatform()) {
+        return *status;
+    }
+
     QApplication app(argc, argv);
     morvane::configureApplication();
 
@@ -15,6 +112,18 @@ int main(int argc, char* argv[]) {
     morvane::Shell shell(settings, prompts, instanceLock);
     if (!shell.startUp()) {
         return 0;
+    }
+    if (inWaylandSession()) {
+        // Told once a start, from inside the event loop so that a shutdown while the box is
+        // open still ends the program.
+        qCWarning(morvane::lcMorvane)
+            << "Wayland session: only X applications can be seen and captured";
+        QTimer::singleShot(0, &shell, [&prompts] {
+            prompts.message(QStringLiteral("这是 Wayland 会话：Morvane 经由 X 运行，"
+                                           "只能看到和抓取 X 应用程序的窗口，"
+                                           "热键也只在 X 应用程序中起作用。"),
+                            morvane::MessageScope::Application);
+        });
     }
     const int status = QApplication::exec();
     // Windows closed on the way out (the browser's among them) are deleted while the

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QWindow>
 
 namespace morvane {
 
@@ -93,6 +94,42 @@ void Frm_App::Command1_Click() {
 
 void Frm_App::Command2_Click() {
     reject();
+}
+
+void Frm_App::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    centreOverOwner();
+    // The window manager's frame is known only once the window is on the screen: the window
+    // is centred again when it is exposed with a frame it was not centred with.
+    if (QWindow* window = windowHandle()) {
+        window->installEventFilter(this);
+    }
+}
+
+bool Frm_App::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Expose && watched == windowHandle()) {
+        centreOverOwner();
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void Frm_App::centreOverOwner() {
+    const QWidget* owner = parentWidget();
+    if (!owner) {
+        return;
+    }
+    const QRect outer = frameGeometry();
+    const QRect inner = geometry();
+    const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(),
+                         outer.right() - inner.right(), outer.bottom() - inner.bottom());
+    // Once centred with the final frame, a move by the user is left alone.
+    if (centredWithFrame_ && *centredWithFrame_ == frame) {
+        return;
+    }
+    centredWithFrame_ = frame;
+    QRect placed = outer;
+    placed.moveCenter(owner->frameGeometry().center());
+    move(placed.topLeft());
 }
 
 void Frm_App::keyPressEvent(QKeyEvent* event) {

@@ -3,7 +3,9 @@
 #include "common/Twips.h"
 
 #include <QDialog>
+#include <QMargins>
 #include <QStringList>
+#include <optional>
 
 class QComboBox;
 class QLineEdit;
@@ -42,14 +44,21 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Centres the window, frame included, over its owner's frame; again whenever the frame
+    // differs from the one it was last centred with.
+    void centreOverOwner();
+
     // Selects the drive that holds path; its change event follows when that is another one.
     void setDrive(const QString& path);
 
     QLineEdit& saveFolder_;
     TwipsPerPixel tpp_;
     QStringList drives_;
+    std::optional<QMargins> centredWithFrame_;
 };
 
 } // namespace morvane

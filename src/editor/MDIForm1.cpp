@@ -7,13 +7,17 @@
 #include "common/Log.h"
 #include "common/Prompts.h"
 
+#include <QEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace morvane {
 
@@ -26,6 +30,30 @@ TwipsPerPixel screenTwipsPerPixel() {
         return twipsPerPixelForDpi(screen->logicalDotsPerInchX(), screen->logicalDotsPerInchY());
     }
     return {};
+}
+
+// The format that a file name asks for by its ending, in any case: PNG or JPEG, else none.
+const char* formatForName(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("png")) {
+        return "PNG";
+    }
+    if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg")) {
+        return "JPEG";
+    }
+    return nullptr;
+}
+
+// Writes the picture in the format as replaceWithBmp24 writes a bitmap: into a new file beside
+// path that replaces it only once it is whole, so a failed write leaves the old file as it was.
+bool replaceWithPicture(const QString& path, const QImage& image, const char* format) {
+    QSaveFile file(path);
+    if (image.isNull() || !file.open(QIODevice::WriteOnly) || !image.save(&file, format) ||
+        !file.commit()) {
+        qCWarning(lcMorvane) << "picture not written:" << path << format << file.errorString();
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -115,8 +143,13 @@ void MDIForm1::Cmd_SaveTo_Click() {
         qCInfo(lcMorvane) << "crop not saved: save dialog cancelled";
         return;
     }
-    // Exactly the name chosen: no extension is added.
-    replaceWithBmp24(path, editor_->cropPicture());
+    // Exactly the name chosen: no extension is added. A name ending in .png, .jpg or .jpeg
+    // gets that format; any other name a bitmap.
+    if (const char* format = formatForName(path)) {
+        replaceWithPicture(path, editor_->cropPicture(), format);
+    } else {
+        replaceWithBmp24(path, editor_->cropPicture());
+    }
 }
 
 void MDIForm1::MDIForm_Resize() {
@@ -144,6 +177,18 @@ void MDIForm1::showEvent(QShowEvent* event) {
     }
     QWidget::showEvent(event);
     MDIForm_Resize();
+    // The window manager's frame, and with it the outer width, is known only once the window
+    // is on the screen: it is laid out again when the window is exposed.
+    if (QWindow* window = windowHandle()) {
+        window->installEventFilter(this);
+    }
+}
+
+bool MDIForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Expose && watched == windowHandle()) {
+        MDIForm_Resize();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void MDIForm1::moveEvent(QMoveEvent* event) {

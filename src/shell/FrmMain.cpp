@@ -3,8 +3,10 @@
 #include "SettingsStore.h"
 #include "capture/DelayedCapture.h"
 #include "common/Fonts.h"
+#include "common/Log.h"
 #include "common/Prompts.h"
 
+#include <QApplication>
 #include <QBitmap>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -57,16 +59,20 @@ void setBackground(QWidget* widget, const QColor& colour) {
     widget->setAutoFillBackground(true);
 }
 
-// Option buttons and check boxes of the capture settings frame share one look.
+// Option buttons and check boxes of the capture settings frame share one look: green text
+// on the frame's own background, which they leave unpainted so that it shows through.
 template <typename Button> Button* frameButton(const QString& caption, QWidget* parent) {
     auto* button = new Button(caption, parent);
-    setBackground(button, kFrameTeal);
-    // Buttons fill their background from the Button role.
-    QPalette palette = button->palette();
-    palette.setColor(QPalette::Button, kFrameTeal);
-    button->setPalette(palette);
     setTextColour(button, kOptionGreen);
     return button;
+}
+
+// The application's colours with every role fixed, so that none of the colours of the
+// container the control sits in reaches it.
+void keepDefaultLook(QWidget* widget) {
+    QPalette palette = QApplication::palette(widget);
+    palette.setResolveMask(~QPalette::ResolveMask(0));
+    widget->setPalette(palette);
 }
 
 QLabel* label(const QString& caption, QWidget* parent) {
@@ -315,6 +321,10 @@ void FrmMain::buildControls() {
     place(Cmd_App, 5040, 1200, 430, 275);
     Cmd_Ok = new QPushButton(QStringLiteral("确定"), Frame1);
     place(Cmd_Ok, 5640, 1200, 1065, 300);
+    for (QWidget* control : {static_cast<QWidget*>(Txt_App), static_cast<QWidget*>(Cmd_App),
+                             static_cast<QWidget*>(Cmd_Ok)}) {
+        keepDefaultLook(control);
+    }
 
     // One shot: a delayed capture fires once, and cannot fire again while the capture it
     // started still shows a message.
@@ -421,6 +431,12 @@ void FrmMain::Chk_Time_Click() {
     }
     const QString typed = prompts_.input(QStringLiteral("请输入延时（单位秒）"),
                                          QStringLiteral("延时"), QStringLiteral("5"));
+    // The box may have been unticked while the input box was open (by a capture that ended
+    // meanwhile, say): nothing is armed behind an unticked box.
+    if (!Chk_Time->isChecked()) {
+        qCInfo(lcMorvane) << "delay not armed: the box was unticked while the delay was asked";
+        return;
+    }
     const std::optional<int> ms = delayMilliseconds(readLeadingNumber(typed));
     if (!ms) {
         // The timer holds 0 to 65,535 milliseconds; anything else arms nothing.
@@ -436,6 +452,10 @@ void FrmMain::Chk_Time_Click() {
 }
 
 void FrmMain::Timer1_Timer() {
+    if (!Chk_Time->isChecked()) {
+        qCWarning(lcMorvane) << "delayed capture dropped: the box is not ticked";
+        return;
+    }
     emit captureRequested();
 }
 

@@ -18,6 +18,7 @@
 #include "platform/X11Desktop.h"
 #include "webcapture/WebLoader.h"
 #include <QMenu>
+#include <QScopedValueRollback>
 #include <QSystemTrayIcon>
 
 #include <QApplication>
@@ -206,15 +207,34 @@ void Shell::hotkeyPressed() {
     if (!main_ || main_->StopWait) {
         return;
     }
+    // While one of the program's modal windows is open (a message, the delay box, the folder
+    // picker, a file dialog) a press does nothing: a capture would act behind the window the
+    // user is answering, and a held key would open one message inside the other without end.
+    if (const QWidget* modal = QApplication::activeModalWidget()) {
+        qCInfo(lcMorvane) << "hotkey ignored: a modal window is open:" << modal->windowTitle();
+        return;
+    }
+    if (capturing_) {
+        qCInfo(lcMorvane) << "hotkey ignored: the previous capture has not ended";
+        return;
+    }
     // A press cancels a pending delayed capture and captures at once.
     main_->disarmDelayedCapture();
+    const QScopedValueRollback<bool> busy(capturing_, true);
     dispatcher().DoCapture();
 }
 
 void Shell::delayedCaptureDue() {
-    if (main_ && !main_->StopWait) {
-        dispatcher().DoCapture();
+    if (!main_ || main_->StopWait) {
+        return;
     }
+    if (capturing_) {
+        // The running capture disarms the delay when it ends.
+        qCInfo(lcMorvane) << "delayed capture dropped: the previous capture has not ended";
+        return;
+    }
+    const QScopedValueRollback<bool> busy(capturing_, true);
+    dispatcher().DoCapture();
 }
 
 void Shell::releaseHotkey() {

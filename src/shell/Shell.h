@@ -111,6 +111,9 @@ private:
         Shell& shell_;
     } webOpener_;
     bool shutDown_ = false;
+    // A capture is running: its messages run events, and a press or a due delay arriving
+    // there must not start another one inside it.
+    bool capturing_ = false;
 };
 
 } // namespace morvane
