@@ -17,12 +17,15 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <gtest/gtest.h>
 
@@ -69,11 +72,15 @@ protected:
     // address bar does, and waits until it has loaded.
     QWidget* open(const QByteArray& html) {
         server = std::make_unique<test::PageServer>(html);
+        return openAt(server->url().toString());
+    }
+
+    QWidget* openAt(const QString& address) {
         EXPECT_TRUE(shell.startUp());
         FrmMain& w = *shell.mainWindow();
         w.Txt_App->setText(shots);
         w.Opt_Web->setChecked(true);
-        captureOverAddressBar();
+        captureOverAddressBar(address);
         EXPECT_TRUE(QTest::qWaitFor([] { return browserWindow() != nullptr; }, 10000));
         QWidget* browser = browserWindow();
         EXPECT_FALSE(w.isEnabled());
@@ -143,6 +150,104 @@ QByteArray stripes(int blocks, const QByteArray& head = kHead) {
     return html + "</body></html>";
 }
 
+// The widget that shows the page, and what the screen shows of it.
+QWidget* pageView(QWidget* browser) {
+    for (QWidget* child : browser->findChildren<QWidget*>()) {
+        if (child->inherits("QWebEngineView")) {
+            return child;
+        }
+    }
+    return nullptr;
+}
+
+QImage viewOnScreen(QWidget* browser) {
+    QWidget* view = pageView(browser);
+    return X11Desktop().grabScreen(QRect(view->mapToGlobal(QPoint(0, 0)), view->size()));
+}
+
+// A page of 100-row blocks as wide as the view: plain ones in their own colours, and at the
+// given blocks a sticky heading pinned to the view's bottom and a table whose heading row is
+// sticky at the top. Over them, fixed: a header, a side bar and a cookie bar at the bottom.
+// flow holds each block's colour.
+QByteArray realPage(int blocks, QList<QRgb>& flow) {
+    QByteArray html = kHead + "<style>table{width:100%;border-collapse:collapse}td,th{padding:0;"
+                              "height:100px}</style>";
+    for (int block = 0; block < blocks; ++block) {
+        if (block == 12) {
+            flow << 0xffff00;
+            html += "<div style='position:sticky;bottom:0;background:#ffff00'></div>";
+        } else if (block == 20) {
+            html += "<table><thead><tr><th style='position:sticky;top:0;background:#ff00ff'></th>"
+                    "</tr></thead><tbody>";
+            flow << 0xff00ff;
+            for (int row = 0; row < 6; ++row, ++block) {
+                flow << blockColour(block);
+                html += "<tr><td style='background:" + colour(blockColour(block)) + "'></td></tr>";
+            }
+            html += "</tbody></table>";
+        } else {
+            flow << blockColour(block);
+            html += "<div style='background:" + colour(blockColour(block)) + "'></div>";
+        }
+    }
+    return html + "<div style='position:fixed;top:0;left:0;right:0;height:50px;background:#ff0000'>"
+                  "</div><div style='position:fixed;top:50px;left:0;width:80px;height:300px;"
+                  "background:#00ff00'></div><div style='position:fixed;bottom:0;left:0;right:0;"
+                  "height:40px;background:#0000ff'></div></body></html>";
+}
+
+// What realPage shows: the fixed elements in the first view (viewHeight rows), the flow below.
+QRgb realPageAt(const QList<QRgb>& flow, int viewHeight, int x, int y) {
+    if (y < viewHeight) {
+        if (y < 50) {
+            return 0xff0000;
+        }
+        if (y >= viewHeight - 40) {
+            return 0x0000ff;
+        }
+        if (x < 80 && y < 350) {
+            return 0x00ff00;
+        }
+    }
+    return flow.value(y / 100, 0xffffff);
+}
+
+// Serves the page, and under /img/RRGGBB a flat picture of that colour, 300 ms late.
+class SlowPictures : public QObject {
+public:
+    explicit SlowPictures(QByteArray page) : page_(std::move(page)) {
+        server_.listen(QHostAddress::LocalHost, 0);
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = server_.nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    const QByteArray request = socket->readAll();
+                    const qsizetype at = request.indexOf("/img/");
+                    const bool picture = at >= 0 && at < request.indexOf("\r\n");
+                    const QByteArray body =
+                        picture ? "<svg xmlns='http://www.w3.org/2000/svg' width='10' height='10'>"
+                                  "<rect width='10' height='10' fill='#" +
+                                      request.mid(at + 5, 6) + "'/></svg>"
+                                : page_;
+                    QTimer::singleShot(picture ? 300 : 0, socket, [socket, body, picture] {
+                        socket->write(QByteArray("HTTP/1.1 200 OK\r\nContent-Type: ") +
+                                      (picture ? "image/svg+xml" : "text/html") +
+                                      "\r\nContent-Length: " + QByteArray::number(body.size()) +
+                                      "\r\nConnection: close\r\n\r\n" + body);
+                        socket->disconnectFromHost();
+                    });
+                });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    QUrl url() const {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1/page.html").arg(server_.serverPort()));
+    }
+
+private:
+    QByteArray page_;
+    QTcpServer server_;
+};
 } // namespace
 
 TEST_F(WebCapture, TallPageIsStitchedExactly) {
@@ -310,6 +415,11 @@ TEST_F(WebCapture, BrowserWindowAnswersTheViewFinderWithTheFramedView) {
     }
     ASSERT_NE(page, nullptr);
     const QRect visible(page->mapToGlobal(QPoint(0, 0)), page->size());
+    // Margins of 45 twips left, 100 twips less than the window's width, 100 twips below.
+    const QRect framed(page->mapTo(browser, QPoint(-2, -2)), page->size() + QSize(4, 4));
+    EXPECT_EQ(framed.left(), 3);
+    EXPECT_EQ(browser->width() - framed.width(), 7);
+    EXPECT_EQ(browser->height() - framed.bottom() - 1, 7);
     EXPECT_EQ(desktop.windowRect(view), visible.adjusted(-2, -2, 2, 2));
     EXPECT_EQ(desktop.windowAt(visible.center()), static_cast<WindowId>(browser->winId()))
         << "the view's window takes no pointer or keyboard from the page";
@@ -323,4 +433,200 @@ TEST_F(WebCapture, BrowserWindowAnswersTheViewFinderWithTheFramedView) {
         },
         5000));
     browser->close();
+}
+
+TEST_F(WebCapture, FixedElementsOnceAtTheTopStickyOnesAtTheirPlace) {
+    QList<QRgb> flow;
+    QWidget* browser = open(realPage(60, flow));
+    const int viewHeight = pageView(browser)->height();
+    const QImage saved = capture(browser);
+    ASSERT_EQ(saved.height(), 6000);
+    EXPECT_EQ(mismatches(saved, [&](int x, int y) { return realPageAt(flow, viewHeight, x, y); }),
+              0);
+}
+
+TEST_F(WebCapture, InnerScrollerIsCapturedWhole) {
+    // The root and body keep the view's height; a box filling the view scrolls 40 blocks.
+    const QByteArray html =
+        stripes(40, kHead + "<style>html,body{height:100%;overflow:hidden}#s{position:absolute;"
+                            "inset:0;overflow:auto;height:auto}</style><div id='s'>")
+            .replace("</body>", "</div></body>");
+    const QImage saved = capture(open(html));
+    ASSERT_EQ(saved.height(), 4000);
+    EXPECT_EQ(mismatches(saved, [](int, int y) { return blockColour(y / 100); }), 0);
+}
+
+TEST_F(WebCapture, LazyPicturesShowAndAGrowingPageIsTakenAtItsFirstSize) {
+    // 40 blocks, each a picture that loads only near the view and arrives 300 ms late; the
+    // page adds ten blocks whenever it is scrolled near its end.
+    QByteArray html = kHead + "<style>img{display:block;width:100%;height:100px}</style>";
+    for (int block = 0; block < 40; ++block) {
+        html += "<img loading='lazy' src='/img/" + colour(blockColour(block)).mid(1) + "'>";
+    }
+    html += "<script>addEventListener('scroll', function () {"
+            "  if (scrollY + innerHeight > document.body.scrollHeight - 300)"
+            "    for (var i = 0; i < 10; ++i) document.body.appendChild("
+            "      document.createElement('div')).style.background = '#808080'; });"
+            "</script></body></html>";
+    SlowPictures pictures(html);
+    const QImage saved = capture(openAt(pictures.url().toString()));
+    ASSERT_EQ(saved.height(), 4000);
+    EXPECT_EQ(mismatches(saved, [](int, int y) { return blockColour(y / 100); }), 0);
+}
+
+// Root styles that must not change the picture: snapping, smooth scrolling, a grey filter
+// (which renders the settle marker in other colours).
+class WebCaptureRootStyle : public WebCapture, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(WebCaptureRootStyle, PageIsStitchedExactlyAndPromptly) {
+    // Grey blocks, which the grey filter keeps as they are.
+    QByteArray html = kHead + "<style>html{" + GetParam() + "}</style>";
+    for (int block = 0; block < 60; ++block) {
+        html += "<div style='scroll-snap-align:start;background:" +
+                colour(qRgb(block * 4, block * 4, block * 4)) + "'></div>";
+    }
+    QWidget* browser = open(html + "</body></html>");
+    QElapsedTimer clock;
+    clock.start();
+    const QImage saved = capture(browser);
+    EXPECT_LT(clock.elapsed(), 20000) << "no stall waiting for a colour the page never shows";
+    ASSERT_EQ(saved.height(), 6000);
+    EXPECT_EQ(mismatches(saved,
+                         [](int, int y) {
+                             const int v = y / 100 * 4;
+                             return qRgb(v, v, v);
+                         }),
+              0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Styles, WebCaptureRootStyle,
+                         ::testing::Values("scroll-snap-type:y mandatory", "scroll-behavior:smooth",
+                                           "filter:grayscale(100%)"));
+
+// A capture that ends early, however it ends: no file and nothing on the clipboard, the page
+// back at its top with its fixed elements, sticky ones and no marker, the window usable.
+struct EarlyEnd {
+    const char* name;
+    const char* script;  // added to the page
+    const char* message; // shown, or nothing
+    bool cancels;        // Esc, "Stop" or closing the window (the name) at 30 %
+};
+
+class WebCaptureEarlyEnd : public WebCapture, public ::testing::WithParamInterface<EarlyEnd> {};
+
+TEST_P(WebCaptureEarlyEnd, LeavesNoFileAndThePageAsItWas) {
+    QList<QRgb> flow;
+    QByteArray html = realPage(200, flow);
+    html.replace("</body>", QByteArray("<script>") + GetParam().script + "</script></body>");
+    QWidget* browser = open(html);
+    QGuiApplication::clipboard()->clear();
+    const QImage before = viewOnScreen(browser);
+    QTimer watch;
+    bool seen = false;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (seen || !GetParam().cancels ||
+            !browser->windowTitle().startsWith(QStringLiteral("正在抓图 3"))) {
+            return;
+        }
+        seen = true;
+        const QString how = QString::fromLatin1(GetParam().name);
+        if (how == QLatin1String("Esc")) {
+            QTest::keyClick(browser->focusWidget() ? browser->focusWidget() : browser,
+                            Qt::Key_Escape);
+        } else if (how == QLatin1String("Stop")) {
+            toolButton(browser, "Stop")->trigger();
+        } else {
+            browser->close();
+        }
+    });
+    watch.start(5);
+    toolButton(browser, "gdzt")->trigger();
+    watch.stop();
+    EXPECT_EQ(seen, GetParam().cancels);
+    EXPECT_EQ(QDir(shots).entryList(QDir::Files).size(), 2) << "only the two files put there";
+    EXPECT_TRUE(QGuiApplication::clipboard()->image().isNull());
+    EXPECT_EQ(prompts.messages, GetParam().message
+                                    ? QStringList{QString::fromUtf8(GetParam().message)}
+                                    : QStringList());
+    if (QString::fromLatin1(GetParam().name) == QLatin1String("Close")) {
+        EXPECT_TRUE(QTest::qWaitFor([] { return browserWindow() == nullptr; }, 5000));
+        EXPECT_TRUE(shell.mainWindow()->isEnabled());
+        return;
+    }
+    ASSERT_EQ(browserWindow(), browser);
+    EXPECT_EQ(browser->windowTitle(), QStringLiteral("Page"));
+    QTest::qWait(300);
+    EXPECT_EQ(viewOnScreen(browser), before) << "at the top, fixed elements shown, no marker";
+    if (!GetParam().message) {
+        // And usable: a second capture takes the whole page.
+        const QImage saved = capture(browser);
+        ASSERT_EQ(saved.height(), 20000);
+        EXPECT_EQ(mismatches(saved,
+                             [&](int x, int y) { return realPageAt(flow, before.height(), x, y); }),
+                  0);
+    } else {
+        browser->close();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, WebCaptureEarlyEnd,
+    ::testing::Values(EarlyEnd{"Esc", "", nullptr, true}, EarlyEnd{"Stop", "", nullptr, true},
+                      EarlyEnd{"Close", "", nullptr, true},
+                      EarlyEnd{"ResetsItsScroll",
+                               "addEventListener('scroll', function () { scrollTo(0, 0); });",
+                               "抓图已停止：网页不停留在滚动到的位置", false},
+                      EarlyEnd{"NavigatesAway",
+                               "addEventListener('scroll', function () {"
+                               " if (scrollY > 3000) location.href = '/other.html'; });",
+                               "抓图已停止：网页转到了别的地址", false}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(WebCapture, AlertLoopShowsAFewDialogsAndTheCaptureStillWorks) {
+    QTimer dismiss;
+    int dialogs = 0;
+    QObject::connect(&dismiss, &QTimer::timeout, [&] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            ++dialogs;
+            box->close();
+        }
+    });
+    dismiss.start(20);
+    QWidget* browser = open(stripes(30).replace(
+        "</body>", "<script>setInterval(function () { alert('again'); }, 10);</script></body>"));
+    QTest::qWait(1000);
+    EXPECT_EQ(dialogs, 3);
+    const QImage saved = capture(browser);
+    EXPECT_EQ(dialogs, 3) << "none during the capture";
+    ASSERT_EQ(saved.height(), 3000);
+    EXPECT_EQ(mismatches(saved, [](int, int y) { return blockColour(y / 100); }), 0);
+}
+
+class WebCapturePickedAddress : public WebCapture,
+                                public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(WebCapturePickedAddress, OnlyWebAddressesAreOpened) {
+    ASSERT_TRUE(shell.startUp());
+    shell.mainWindow()->Txt_App->setText(shots);
+    shell.mainWindow()->Opt_Web->setChecked(true);
+    captureOverAddressBar(QString::fromLatin1(GetParam()));
+    QTest::qWait(300);
+    EXPECT_EQ(browserWindow(), nullptr);
+    EXPECT_EQ(prompts.messages, QStringList{QStringLiteral("请将鼠标悬停在网页浏览器的地址栏上")});
+}
+
+INSTANTIATE_TEST_SUITE_P(Schemes, WebCapturePickedAddress,
+                         ::testing::Values("file:///etc/passwd", "data://text/html,<b>x</b>",
+                                           "javascript://%0aalert(1)"));
+
+// With the screen at twice the pixels (run with QT_SCALE_FACTOR=2): the image is in device
+// pixels, each block 200 rows, without seams.
+class ScaledWebCapture : public WebCapture {};
+
+TEST_F(ScaledWebCapture, ImageIsInDevicePixels) {
+    ASSERT_EQ(qEnvironmentVariable("QT_SCALE_FACTOR"), QStringLiteral("2"))
+        << "run by desktop.web_hidpi, with the screen scaled";
+    const QImage saved = capture(open(stripes(30)));
+    ASSERT_EQ(saved.height(), 6000);
+    EXPECT_EQ(mismatches(saved, [](int, int y) { return blockColour(y / 200); }), 0);
 }
