@@ -388,7 +388,9 @@ QRect FrmBrowser::viewOnScreen() {
         const WindowId view = FindBrowserView(*context_.desktop, static_cast<WindowId>(winId()));
         const QRect frame = view ? context_.desktop->windowRect(view) : QRect();
         if (frame.isValid()) {
-            return frame.adjusted(VIEW_BORDER, VIEW_BORDER, -VIEW_BORDER, -VIEW_BORDER);
+            // The frame is drawn in logical pixels: on a scaled screen it is wider.
+            const int border = qRound(VIEW_BORDER * devicePixelRatioF());
+            return frame.adjusted(border, border, -border, -border);
         }
         // Gone with a top-level window that Qt made anew: make it again.
         viewMark_.forget();
@@ -502,6 +504,14 @@ const char* const kPageSide = R"JS((function (chosen, markId) {
         m.style.cssText = 'position:fixed;display:block;visibility:visible;margin:0;border:0;' +
             'padding:0;width:1px;height:1px;z-index:2147483647;pointer-events:none;left:' +
             (M.x + mx) + 'px;top:' + (M.y + my) + 'px;background:' + colour;
+        // A filter or transform on the root makes "fixed" scroll with the page: put the
+        // marker where the view shows it all the same.
+        var q = m.getBoundingClientRect(), dx = Math.round(M.x + mx - q.left),
+            dy = Math.round(M.y + my - q.top);
+        if (dx || dy) {
+            m.style.left = (M.x + mx + dx) + 'px';
+            m.style.top = (M.y + my + dy) + 'px';
+        }
         return [before[0], before[1], e.scrollTop, e.scrollLeft, M.pending()];
     };
     M.restore = function () {
@@ -531,8 +541,9 @@ QRect toDevice(const QRect& rect, double dpr) {
 // How long a copy waits for images in view that are still loading, and for all of them.
 constexpr int kImageWaitMs = 3000;
 constexpr int kImageBudgetMs = 15000;
-// Tries of one copy whose scroll position the page changed, before the capture stops.
-constexpr int kScrollTries = 6;
+// Copies taken again because the page was not where it was sent, before the capture stops:
+// a page that keeps moving itself gives no steady picture.
+constexpr int kScrollTries = 10;
 
 } // namespace
 
@@ -614,6 +625,8 @@ FrmBrowser::Stop FrmBrowser::copyPage(QImage& page, const QJsonObject& view) {
     // script that scrolls; once the screen shows the new colour, it shows the new position.
     // The colours are learnt from the screen first, as the page may render them otherwise
     // (a grey filter over the whole page, say).
+    // The spot is read once it has changed and then stayed the same for a few frames: a
+    // change may be the page's own (a picture arriving) before the marker shows.
     QRgb rendered[2] = {0, 0};
     const PageCopy firstView = plan.front();
     for (int colour = 0; colour < 2; ++colour) {
@@ -622,7 +635,20 @@ FrmBrowser::Stop FrmBrowser::copyPage(QImage& page, const QJsonObject& view) {
             return stepFailed();
         }
         waitUntil([&] { return spotPixel(QPoint(0, 0)) != before; }, 300);
-        rendered[colour] = spotPixel(QPoint(0, 0));
+        QElapsedTimer quiet;
+        quiet.start();
+        QRgb last = spotPixel(QPoint(0, 0));
+        waitUntil(
+            [&] {
+                const QRgb now = spotPixel(QPoint(0, 0));
+                if (now != last) {
+                    last = now;
+                    quiet.restart();
+                }
+                return quiet.elapsed() >= 40;
+            },
+            300);
+        rendered[colour] = last;
     }
     if (cancelled_) {
         return Stop::Cancelled;
@@ -724,10 +750,17 @@ FrmBrowser::Stop FrmBrowser::copyPage(QImage& page, const QJsonObject& view) {
                 if (imageBudget <= 0) {
                     qCInfo(lcMorvane) << "page capture: images still loading; taken as they are";
                 }
-                colour = 1 - colour;
-                answer = step(copy, spot, colour);
-                if (answer.size() != 5) {
-                    return stepFailed();
+                // Two marker changes: a picture that has just arrived may be drawn a frame
+                // after the one that shows the first change.
+                for (int change = 0; change < 2; ++change) {
+                    colour = 1 - colour;
+                    answer = step(copy, spot, colour);
+                    if (answer.size() != 5) {
+                        return stepFailed();
+                    }
+                    if (change == 0 && markerShows) {
+                        waitUntil([&] { return spotPixel(spot) == rendered[colour]; }, 2000);
+                    }
                 }
             }
             if (markerShows) {
@@ -754,7 +787,6 @@ FrmBrowser::Stop FrmBrowser::copyPage(QImage& page, const QJsonObject& view) {
         if (redo) {
             continue;
         }
-        tries = 0;
         ++k;
     }
     return Stop::None;
