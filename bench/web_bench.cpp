@@ -7,7 +7,12 @@
 // A PAGE is a height (horizontal stripes, 1280 wide) or "docs": a documentation-shaped page,
 // a fixed side bar 240 wide, a sticky header 60 high and 20,000 rows of text-like blocks.
 // With WEB_BENCH_KEEP set to a folder, each page is kept there as pagePAGE.html and its
-// image as morvanePAGE.bmp, for a comparison with another program's image of the page.
+// image as morvanePAGE.bmp, for a comparison with another program's image of the page:
+//
+//   web_bench --compare OURS THEIRS LEFT TOP
+//
+// prints THEIRS's size, the size of the part both images hold right of LEFT and below TOP,
+// and how many of its pixels differ.
 #include "common/Prompts.h"
 #include "platform/X11Desktop.h"
 #include "support/PageServer.h"
@@ -23,7 +28,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 using namespace morvane;
 
@@ -91,7 +98,34 @@ QByteArray docsPage() {
 
 } // namespace
 
+int compare(const char* oursPath, const char* theirsPath, int left, int top) {
+    QImageReader::setAllocationLimit(0); // the pages are taller than any limit meant for icons
+    const QImage ours =
+        QImage(QString::fromLocal8Bit(oursPath)).convertToFormat(QImage::Format_RGB32);
+    const QImage theirs =
+        QImage(QString::fromLocal8Bit(theirsPath)).convertToFormat(QImage::Format_RGB32);
+    if (ours.isNull() || theirs.isNull()) {
+        std::printf("none none none\n");
+        return 1;
+    }
+    const int width = std::min(ours.width(), theirs.width()) - left;
+    const int height = std::min(ours.height(), theirs.height()) - top;
+    long differ = 0;
+    for (int y = top; y < top + height; ++y) {
+        const auto* a = reinterpret_cast<const QRgb*>(ours.constScanLine(y));
+        const auto* b = reinterpret_cast<const QRgb*>(theirs.constScanLine(y));
+        for (int x = left; x < left + width; ++x) {
+            differ += (a[x] & 0xffffff) != (b[x] & 0xffffff) ? 1 : 0;
+        }
+    }
+    std::printf("%dx%d %dx%d %ld\n", theirs.width(), theirs.height(), width, height, differ);
+    return 0;
+}
+
 int main(int argc, char* argv[]) {
+    if (argc == 6 && std::strcmp(argv[1], "--compare") == 0) {
+        return compare(argv[2], argv[3], std::atoi(argv[4]), std::atoi(argv[5]));
+    }
     QApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (argc < 3) {

@@ -809,6 +809,8 @@ bool FrmBrowser::CapturePage(QImage& page) {
         context_.prompts->message(
             QStringLiteral("网页太大，无法抓图（最多 %1 像素）").arg(kMaxPagePixels),
             MessageScope::System);
+        qCInfo(lcMorvane) << "page capture refused: the page is too large for one image" << size;
+        stop_ = Stop::Refused;
     } else {
         page = QImage(size, QImage::Format_RGB32);
         if (!page.isNull()) {
@@ -841,6 +843,7 @@ void FrmBrowser::StartPageCapture() {
     // The page takes no pointer or keys while it is photographed; the window's buttons, Esc
     // and closing the window still get through.
     brwWebBrowser->setAttribute(Qt::WA_TransparentForMouseEvents, true);
+    const Qt::FocusPolicy focusPolicy = brwWebBrowser->focusPolicy();
     brwWebBrowser->setFocusPolicy(Qt::NoFocus);
     Command1->setFocus();
     ChooseScrollElement();
@@ -848,13 +851,14 @@ void FrmBrowser::StartPageCapture() {
     bool captured = false;
     if (scrollElement_.isEmpty()) {
         qCInfo(lcMorvane) << "page capture ended: the page has no scrolling element";
+        stop_ = Stop::Refused;
     } else {
         writeMetric("scrollTop", 0);
         captured = CapturePage(page);
     }
     capturing_ = false;
     brwWebBrowser->setAttribute(Qt::WA_TransparentForMouseEvents, false);
-    brwWebBrowser->setFocusPolicy(Qt::StrongFocus);
+    brwWebBrowser->setFocusPolicy(focusPolicy);
     if (!captured) {
         keepOnTop(false);
         setWindowTitle(brwWebBrowser->title());
@@ -873,9 +877,14 @@ void FrmBrowser::StartPageCapture() {
             context_.prompts->message(QStringLiteral("抓图已停止：网页不停留在滚动到的位置"),
                                       MessageScope::System);
             break;
-        default:
-            qCInfo(lcMorvane) << "page capture ended: the page could not be captured";
+        case Stop::Failed:
+            qCWarning(lcMorvane) << "page capture ended: the page did not answer";
+            context_.prompts->message(QStringLiteral("抓图失败：网页没有应答"),
+                                      MessageScope::System);
             break;
+        case Stop::Refused:
+        case Stop::None:
+            break; // said where it was refused
         }
         if (closeAfterCapture_) {
             close();

@@ -66,7 +66,7 @@ protected:
 
 private:
     // Where a capture stopped early, when it did.
-    enum class Stop { None, Cancelled, Navigated, Unsteady, Failed };
+    enum class Stop { None, Cancelled, Navigated, Unsteady, Failed, Refused };
 
     std::optional<QVariant> runScript(const QString& script, int timeoutMs = 5000);
     // Waits, handling events (the user's too while capturing), until done() holds or the time
