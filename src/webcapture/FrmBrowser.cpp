@@ -169,10 +169,11 @@ FrmBrowser::FrmBrowser(const WebCaptureContext& context)
     // follows the frame's place and size.
     viewFrame->installEventFilter(this);
 
-    // Esc cancels a running capture.
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    escape->setContext(Qt::WindowShortcut);
-    connect(escape, &QShortcut::activated, this, &FrmBrowser::cancelCapture);
+    // Esc cancels a running capture; at other times the key is the page's.
+    escape_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape_->setContext(Qt::WindowShortcut);
+    escape_->setEnabled(false);
+    connect(escape_, &QShortcut::activated, this, &FrmBrowser::cancelCapture);
 
     timTimer = new QTimer(this);
     timTimer->setInterval(5);
@@ -567,17 +568,13 @@ bool FrmBrowser::waitUntil(const std::function<bool()>& done, int timeoutMs) {
 
 void FrmBrowser::showProgress(int done, int total) {
     const int percent = total > 0 ? done * 100 / total : 0;
-    static QElapsedTimer clock;
-    if (!clock.isValid()) {
-        clock.start();
-    }
     // At most ten captions a second: each is a round trip to the window manager.
     if (percent == progressShown_ ||
-        (progressShownAt_ >= 0 && clock.elapsed() - progressShownAt_ < 100)) {
+        (progressShownAt_.isValid() && progressShownAt_.elapsed() < 100)) {
         return;
     }
     progressShown_ = percent;
-    progressShownAt_ = clock.elapsed();
+    progressShownAt_.start();
     setWindowTitle(QStringLiteral("正在抓图 %1%").arg(percent));
 }
 
@@ -771,6 +768,10 @@ FrmBrowser::Stop FrmBrowser::copyPage(QImage& page, const QJsonObject& view) {
             } else {
                 waitUntil([] { return false; }, 60);
             }
+            // The window's new picture goes to the display in several requests, the top
+            // first: the marker may show before the rows below it. Wait until the display
+            // has all of them.
+            QGuiApplication::sync();
             if (cancelled_) {
                 return Stop::Cancelled;
             }
@@ -838,11 +839,12 @@ void FrmBrowser::StartPageCapture() {
     capturing_ = true;
     cancelled_ = false;
     progressShown_ = -1;
-    progressShownAt_ = -1;
+    progressShownAt_.invalidate();
     lastFile_.clear();
     // The page takes no pointer or keys while it is photographed; the window's buttons, Esc
     // and closing the window still get through.
     brwWebBrowser->setAttribute(Qt::WA_TransparentForMouseEvents, true);
+    escape_->setEnabled(true);
     const Qt::FocusPolicy focusPolicy = brwWebBrowser->focusPolicy();
     brwWebBrowser->setFocusPolicy(Qt::NoFocus);
     Command1->setFocus();
@@ -858,6 +860,7 @@ void FrmBrowser::StartPageCapture() {
     }
     capturing_ = false;
     brwWebBrowser->setAttribute(Qt::WA_TransparentForMouseEvents, false);
+    escape_->setEnabled(false);
     brwWebBrowser->setFocusPolicy(focusPolicy);
     if (!captured) {
         keepOnTop(false);

@@ -4,6 +4,7 @@
 #include "platform/ChildWindowMark.h"
 #include "webcapture/PagePlan.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QPointer>
 #include <QWidget>
@@ -16,6 +17,7 @@ class QComboBox;
 class QFrame;
 class QLabel;
 class QPushButton;
+class QShortcut;
 class QTimer;
 class QToolBar;
 class QWebEngineView;
@@ -87,11 +89,11 @@ private:
     bool loadPending_ = false;
     bool closed_ = false;
     bool cancelled_ = false;
-    bool navigated_ = false;
     bool closeAfterCapture_ = false;
     Stop stop_ = Stop::None;
     QEventLoop* waiting_ = nullptr; // the wait a cancel ends
-    qint64 progressShownAt_ = -1;
+    QShortcut* escape_ = nullptr;
+    QElapsedTimer progressShownAt_; // since the caption last changed
     int progressShown_ = -1;
     // The view's place, marked as a child window of the class a browser's view has.
     ChildWindowMark viewMark_{QByteArrayLiteral("Shell Embedding")};
