@@ -4,6 +4,7 @@
 #include "capture/CaptureFile.h"
 #include "common/Log.h"
 #include "common/Prompts.h"
+#include "common/Twips.h"
 #include "platform/Desktop.h"
 
 #include <QAction>
@@ -21,11 +22,13 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <QWebEngineHistory>
 #include <QWebEnginePage>
+#include <QWebEngineScript>
 #include <QWebEngineView>
 #include <QWindow>
 #include <memory>
@@ -53,6 +56,50 @@ constexpr ToolButton kButtons[] = {
 constexpr qint64 kMaxPagePixels = 100'000'000;
 
 const QString kMarkerId = QStringLiteral("__morvane_settle_marker");
+
+// The page of the browser window. A page's script dialogs are shown as a browser shows them,
+// but only the first few of each page: a page that opens them in a loop would otherwise hold
+// the window for good. During a capture none is shown (it would be photographed, and wait).
+class GuardedPage final : public QWebEnginePage {
+public:
+    GuardedPage(const bool& capturing, QObject* parent)
+        : QWebEnginePage(parent), capturing_(capturing) {
+        connect(this, &QWebEnginePage::loadStarted, this, [this] { shown_ = 0; });
+    }
+
+protected:
+    void javaScriptAlert(const QUrl& origin, const QString& text) override {
+        if (allow()) {
+            QWebEnginePage::javaScriptAlert(origin, text);
+        }
+    }
+    bool javaScriptConfirm(const QUrl& origin, const QString& text) override {
+        return allow() && QWebEnginePage::javaScriptConfirm(origin, text);
+    }
+    bool javaScriptPrompt(const QUrl& origin, const QString& text, const QString& value,
+                          QString* result) override {
+        return allow() && QWebEnginePage::javaScriptPrompt(origin, text, value, result);
+    }
+
+private:
+    static constexpr int kDialogsShown = 3;
+
+    bool allow() {
+        if (capturing_ || shown_ >= kDialogsShown) {
+            if (suppressed_++ == 0) {
+                qCInfo(lcMorvane) << "a page's script dialog was suppressed"
+                                  << (capturing_ ? "during a capture" : "after the first few");
+            }
+            return false;
+        }
+        ++shown_;
+        return true;
+    }
+
+    const bool& capturing_;
+    int shown_ = 0;
+    int suppressed_ = 0;
+};
 
 } // namespace
 
@@ -105,19 +152,37 @@ FrmBrowser::FrmBrowser(const WebCaptureContext& context)
     auto* frameLayout = new QVBoxLayout(viewFrame);
     frameLayout->setContentsMargins(0, 0, 0, 0);
     brwWebBrowser = new QWebEngineView(viewFrame);
+    brwWebBrowser->setPage(new GuardedPage(capturing_, brwWebBrowser));
     frameLayout->addWidget(brwWebBrowser);
-    layout->addWidget(viewFrame, 1);
+    // The view keeps margins of 45 twips on the left, 100 twips less than the window's
+    // width and 100 twips below.
+    const TwipsPerPixel tpp = twipsPerPixelForDpi(logicalDpiX(), logicalDpiY());
+    auto* viewRow = new QVBoxLayout;
+    const int left = twipsToPixels(45, tpp.x);
+    viewRow->setContentsMargins(left, 0, twipsToPixels(100, tpp.x) - left,
+                                twipsToPixels(100, tpp.y));
+    viewRow->addWidget(viewFrame);
+    layout->addLayout(viewRow, 1);
     // The view's place is also given as a child X window with the class a browser's view
     // has, so that the capture finds it among the window's children as in any browser.
     // The page is drawn into the top-level window, so this window is never mapped: it only
     // follows the frame's place and size.
     viewFrame->installEventFilter(this);
 
+    // Esc cancels a running capture; at other times the key is the page's.
+    escape_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape_->setContext(Qt::WindowShortcut);
+    escape_->setEnabled(false);
+    connect(escape_, &QShortcut::activated, this, &FrmBrowser::cancelCapture);
+
     timTimer = new QTimer(this);
     timTimer->setInterval(5);
     connect(timTimer, &QTimer::timeout, this, &FrmBrowser::timTimer_Timer);
     connect(brwWebBrowser, &QWebEngineView::loadFinished, this, [this] {
         loadPending_ = false;
+        if (capturing_) {
+            return; // the capture's own checks see a new document
+        }
         ChooseScrollElement();
         if (!scrollElement_.isEmpty()) {
             writeMetric("scrollTop", 0);
@@ -133,6 +198,14 @@ FrmBrowser::FrmBrowser(const WebCaptureContext& context)
 FrmBrowser::~FrmBrowser() = default;
 
 void FrmBrowser::closeEvent(QCloseEvent* event) {
+    if (capturing_) {
+        // The capture is unwinding on this thread's stack: it ends first, puts the page
+        // back, and closes the window then.
+        closeAfterCapture_ = true;
+        cancelCapture();
+        event->ignore();
+        return;
+    }
     closed_ = true;
     if (context_.mainWindow) {
         context_.mainWindow->setEnabled(true);
@@ -175,7 +248,11 @@ void FrmBrowser::timTimer_Timer() {
 
 void FrmBrowser::tbToolBar_ButtonClick(const QString& key) {
     if (capturing_) {
-        return; // one capture at a time; the page must not move under it
+        // One capture at a time, and the page must not move under it; "Stop" cancels it.
+        if (key == QLatin1String("Stop")) {
+            cancelCapture();
+        }
+        return;
     }
     timTimer->start();
     if (key == QLatin1String("Back")) {
@@ -207,14 +284,26 @@ std::optional<QVariant> FrmBrowser::runScript(const QString& script, int timeout
     auto answer = std::make_shared<std::optional<QVariant>>();
     auto waiting = std::make_shared<bool>(true);
     QEventLoop* loopPointer = &loop;
-    brwWebBrowser->page()->runJavaScript(script, [answer, waiting, loopPointer](const QVariant& v) {
-        if (*waiting) {
-            *answer = v;
-            loopPointer->quit();
-        }
-    });
+    // The program's scripts run in a world of their own: the page's scripts share the
+    // document with them but cannot see or replace what they define.
+    brwWebBrowser->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld,
+                                         [answer, waiting, loopPointer](const QVariant& v) {
+                                             if (*waiting) {
+                                                 *answer = v;
+                                                 loopPointer->quit();
+                                             }
+                                         });
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    // While a capture runs the user's input is handled, so that it can be cancelled even
+    // when the page does not answer; a cancel ends this wait.
+    QEventLoop* outer = waiting_;
+    if (capturing_) {
+        waiting_ = &loop;
+        loop.exec();
+    } else {
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    waiting_ = outer;
     *waiting = false;
     return *answer;
 }
@@ -286,8 +375,11 @@ void FrmBrowser::keepOnTop(bool onTop) {
 }
 
 void FrmBrowser::placeViewWindow() {
+    // The X window lies in device pixels, the widgets in logical ones.
+    const QRectF logical(viewFrame->mapTo(this, QPoint(0, 0)), viewFrame->size());
+    const qreal ratio = devicePixelRatioF();
     viewMark_.place(static_cast<WindowId>(internalWinId()),
-                    QRect(viewFrame->mapTo(this, QPoint(0, 0)), viewFrame->size()));
+                    QRectF(logical.topLeft() * ratio, logical.size() * ratio).toRect());
 }
 
 QRect FrmBrowser::viewOnScreen() {
@@ -297,57 +389,313 @@ QRect FrmBrowser::viewOnScreen() {
         const WindowId view = FindBrowserView(*context_.desktop, static_cast<WindowId>(winId()));
         const QRect frame = view ? context_.desktop->windowRect(view) : QRect();
         if (frame.isValid()) {
-            return frame.adjusted(VIEW_BORDER, VIEW_BORDER, -VIEW_BORDER, -VIEW_BORDER);
+            // The frame is drawn in logical pixels: on a scaled screen it is wider.
+            const int border = qRound(VIEW_BORDER * devicePixelRatioF());
+            return frame.adjusted(border, border, -border, -border);
         }
         // Gone with a top-level window that Qt made anew: make it again.
         viewMark_.forget();
     }
     // Without a view window, the view's place comes from the widgets: the same place.
-    return QRect(brwWebBrowser->mapToGlobal(QPoint(0, 0)), brwWebBrowser->size());
+    const qreal ratio = devicePixelRatioF();
+    return QRectF(QPointF(brwWebBrowser->mapToGlobal(QPoint(0, 0))) * ratio,
+                  QSizeF(brwWebBrowser->size()) * ratio)
+        .toRect();
 }
 
-void FrmBrowser::SettleView() {
-    Command1->setFocus();
-    repaint();
+namespace {
+
+// The page's side of a capture, run in a script world of its own so that the page's scripts
+// can neither see nor change it. prepare() makes the page hold still for the copies and
+// measures what scrolls; every style it changes is noted and put back by restore().
+//  - Sticky elements are placed as relative ones at their place in the page's flow, so that
+//    they appear once, where they belong, instead of pinned into every band.
+//  - Fixed elements show in the first view only; step() hides them for the later copies.
+//  - Scroll snapping and smooth scrolling are off: a scroll must land where it is sent.
+//  - When neither the root nor the body scrolls down but an element covering at least half
+//    the view does, that element's content is the page.
+// step() scrolls, places the settle marker and answers the position before and after,
+// and the number of images in view still loading.
+const char* const kPageSide = R"JS((function (chosen, markId) {
+    if (window.__morvane) window.__morvane.restore();
+    var M = window.__morvane = {saved: [], fixed: [], hidden: false, x: 0, y: 0};
+    var r = document.documentElement, b = document.body, iw = innerWidth, ih = innerHeight;
+    function set(e, p, v) {
+        M.saved.push([e, p, e.style.getPropertyValue(p), e.style.getPropertyPriority(p)]);
+        e.style.setProperty(p, v, 'important');
+    }
+    var all = document.querySelectorAll('*'), sticky = [], calm = [], smooth = [], boxes = [];
+    for (var i = 0; i < all.length; ++i) {
+        var e = all[i], cs = getComputedStyle(e);
+        if (e.id === markId) continue;
+        if (cs.position === 'sticky') sticky.push(e);
+        else if (cs.position === 'fixed')
+            M.fixed.push([e, e.style.getPropertyValue('visibility'),
+                          e.style.getPropertyPriority('visibility')]);
+        if (cs.scrollSnapType && cs.scrollSnapType !== 'none') calm.push(e);
+        if (cs.scrollBehavior === 'smooth') smooth.push(e);
+        if (/auto|scroll|overlay/.test(cs.overflowY)) boxes.push(e);
+    }
+    sticky.forEach(function (e) {
+        set(e, 'position', 'relative');
+        ['top', 'bottom', 'left', 'right'].forEach(function (p) { set(e, p, 'auto'); });
+    });
+    calm.forEach(function (e) { set(e, 'scroll-snap-type', 'none'); });
+    smooth.forEach(function (e) { set(e, 'scroll-behavior', 'auto'); });
+    function scrolls(e, across) {
+        if (!e) return false;
+        var p = across ? 'scrollLeft' : 'scrollTop', t = e[p];
+        e[p] = t + 1;
+        var moved = e[p] !== t;
+        e[p] = t;
+        return moved;
+    }
+    // The element chosen before snapping was turned off may not be the one that scrolls now.
+    var el = chosen;
+    if (!scrolls(el) && !scrolls(el, true))
+        el = [r, b].filter(function (e) { return scrolls(e) || scrolls(e, true); })[0] || el;
+    var w = Math.min(el.clientWidth, iw), h = Math.min(el.clientHeight, ih);
+    if (document.compatMode === 'CSS1Compat') {
+        w = Math.min(w, r.clientWidth); h = Math.min(h, r.clientHeight);
+    }
+    if (!scrolls(r) && !scrolls(b)) {
+        var best = null, most = 0;
+        boxes.forEach(function (e) {
+            if (e === r || e === b || e.scrollHeight <= e.clientHeight) return;
+            var q = e.getBoundingClientRect();
+            var a = Math.max(0, Math.min(q.right, iw) - Math.max(q.left, 0)) *
+                    Math.max(0, Math.min(q.bottom, ih) - Math.max(q.top, 0));
+            if (q.left >= 0 && q.top >= 0 && 2 * a >= iw * ih && a > most && scrolls(e)) {
+                best = e; most = a;
+            }
+        });
+        if (best) {
+            var q = best.getBoundingClientRect();
+            el = best;
+            M.x = Math.round(q.left + best.clientLeft); M.y = Math.round(q.top + best.clientTop);
+            w = Math.min(best.clientWidth, iw - M.x); h = Math.min(best.clientHeight, ih - M.y);
+        }
+    }
+    M.el = el;
+    el.scrollTop = 0; el.scrollLeft = 0;
+    M.pending = function () {
+        var n = 0, im = document.images;
+        for (var i = 0; i < im.length; ++i) {
+            if (im[i].complete) continue;
+            var q = im[i].getBoundingClientRect();
+            if (q.width > 0 && q.height > 0 && q.bottom > 0 && q.top < ih && q.right > 0 &&
+                q.left < iw) ++n;
+        }
+        return n;
+    };
+    M.show = function (visible) {
+        if (visible !== M.hidden) return;
+        M.hidden = !visible;
+        M.fixed.forEach(function (f) {
+            if (M.hidden) f[0].style.setProperty('visibility', 'hidden', 'important');
+            else f[0].style.setProperty('visibility', f[1], f[2]);
+        });
+    };
+    M.step = function (top, left, mx, my, colour, hide) {
+        var e = M.el, before = [e.scrollTop, e.scrollLeft];
+        e.scrollTop = top; e.scrollLeft = left;
+        M.show(!hide);
+        var m = document.getElementById(markId);
+        if (!m) { m = document.createElement('div'); m.id = markId; r.appendChild(m); }
+        m.style.cssText = 'position:fixed;display:block;visibility:visible;margin:0;border:0;' +
+            'padding:0;width:1px;height:1px;z-index:2147483647;pointer-events:none;left:' +
+            (M.x + mx) + 'px;top:' + (M.y + my) + 'px;background:' + colour;
+        // A filter or transform on the root makes "fixed" scroll with the page: put the
+        // marker where the view shows it all the same.
+        var q = m.getBoundingClientRect(), dx = Math.round(M.x + mx - q.left),
+            dy = Math.round(M.y + my - q.top);
+        if (dx || dy) {
+            m.style.left = (M.x + mx + dx) + 'px';
+            m.style.top = (M.y + my + dy) + 'px';
+        }
+        return [before[0], before[1], e.scrollTop, e.scrollLeft, M.pending()];
+    };
+    M.restore = function () {
+        M.show(true);
+        for (var i = M.saved.length - 1; i >= 0; --i) {
+            var s = M.saved[i];
+            s[0].style.setProperty(s[1], s[2], s[3]);
+        }
+        var m = document.getElementById(markId);
+        if (m) m.remove();
+        [M.el, r, b].forEach(function (e) { if (e) { e.scrollTop = 0; e.scrollLeft = 0; } });
+        delete window.__morvane;
+        return true;
+    };
+    return JSON.stringify({x: M.x, y: M.y, w: w, h: h, sw: el.scrollWidth, sh: el.scrollHeight,
+                           dpr: window.devicePixelRatio || 1});
+}))JS";
+
+// A rectangle of CSS pixels in device pixels, edges rounded, so that neighbours still meet.
+QRect toDevice(const QRect& rect, double dpr) {
+    const int left = qRound(rect.left() * dpr);
+    const int top = qRound(rect.top() * dpr);
+    return QRect(left, top, qRound((rect.left() + rect.width()) * dpr) - left,
+                 qRound((rect.top() + rect.height()) * dpr) - top);
 }
 
-bool FrmBrowser::CapturePage(QImage& page) {
-    const auto SW = readMetric("scrollWidth");
-    const auto SH = readMetric("scrollHeight");
-    const auto CW = readMetric("clientWidth");
-    const auto CH = readMetric("clientHeight");
-    if (!SW || !SH || !CW || !CH || *SW <= 0 || *SH <= 0) {
-        return false;
-    }
-    const PageMetrics metrics{*SW, *SH, *CW, *CH};
-    if (qint64{*SW} * qint64{*SH} > kMaxPagePixels) {
-        context_.prompts->message(
-            QStringLiteral("网页太大，无法抓图（最多 %1 像素）").arg(kMaxPagePixels),
-            MessageScope::System);
-        return false;
-    }
-    page = QImage(*SW, *SH, QImage::Format_RGB32);
-    if (page.isNull()) {
-        return false;
-    }
-    page.fill(Qt::black);
+// How long a copy waits for images in view that are still loading, and for all of them.
+constexpr int kImageWaitMs = 3000;
+constexpr int kImageBudgetMs = 15000;
+// Copies taken again because the page was not where it was sent, before the capture stops:
+// a page that keeps moving itself gives no steady picture.
+constexpr int kScrollTries = 10;
 
-    keepOnTop(true);
-    const QPoint origin = viewOnScreen().topLeft();
+} // namespace
+
+bool FrmBrowser::waitUntil(const std::function<bool()>& done, int timeoutMs) {
+    QElapsedTimer waited;
+    waited.start();
+    QTimer wake;
+    wake.setSingleShot(true);
+    while (!done()) {
+        if (cancelled_ || waited.elapsed() >= timeoutMs) {
+            return false;
+        }
+        // The page's new frame reaches the window through this thread's events: wait for
+        // them (or a millisecond), never sleep past them. The user's input is handled too,
+        // so that Esc, "Stop" and closing the window reach a running capture.
+        wake.start(1);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+void FrmBrowser::showProgress(int done, int total) {
+    const int percent = total > 0 ? done * 100 / total : 0;
+    // At most ten captions a second: each is a round trip to the window manager.
+    if (percent == progressShown_ ||
+        (progressShownAt_.isValid() && progressShownAt_.elapsed() < 100)) {
+        return;
+    }
+    progressShown_ = percent;
+    progressShownAt_.start();
+    setWindowTitle(QStringLiteral("正在抓图 %1%").arg(percent));
+}
+
+FrmBrowser::Stop FrmBrowser::copyPage(QImage& page, const QJsonObject& view) {
+    const int CW = view.value(QStringLiteral("w")).toInt();
+    const int CH = view.value(QStringLiteral("h")).toInt();
+    const double dpr = view.value(QStringLiteral("dpr")).toDouble(1.0);
+    const PageMetrics metrics{view.value(QStringLiteral("sw")).toInt(),
+                              view.value(QStringLiteral("sh")).toInt(), CW, CH};
+    const std::vector<PageCopy> plan = planPageCapture(metrics);
+    // The copies are read from the scrolling area's place on the screen, in device pixels.
+    const QPoint origin =
+        viewOnScreen().topLeft() + toDevice(QRect(view.value(QStringLiteral("x")).toInt(),
+                                                  view.value(QStringLiteral("y")).toInt(), 1, 1),
+                                            dpr)
+                                       .topLeft();
+    const auto spotPixel = [&](QPoint spot) -> QRgb {
+        const QImage pixel = context_.desktop->grabScreen(
+            QRect(origin + toDevice(QRect(spot, QSize(1, 1)), dpr).topLeft(), QSize(1, 1)));
+        return pixel.isNull() ? 0u : pixel.pixel(0, 0) & 0xffffffu;
+    };
+    const QString colours[2] = {QStringLiteral("#000000"), QStringLiteral("#ffffff")};
+    const auto step = [&](const PageCopy& copy, QPoint spot, int colour) -> QVariantList {
+        const bool firstView = copy.scrollTop == 0 && copy.scrollLeft == 0;
+        const auto answer = runScript(QStringLiteral("window.__morvane.step(%1,%2,%3,%4,'%5',%6)")
+                                          .arg(copy.scrollTop)
+                                          .arg(copy.scrollLeft)
+                                          .arg(spot.x())
+                                          .arg(spot.y())
+                                          .arg(colours[colour])
+                                          .arg(firstView ? 0 : 1));
+        return answer ? answer->toList() : QVariantList();
+    };
+    // A stopped step: cancelled, or the document is another one (its capture state is gone).
+    const auto stepFailed = [&] {
+        if (cancelled_) {
+            return Stop::Cancelled;
+        }
+        const auto state = runScript(QStringLiteral("typeof window.__morvane"), 1000);
+        return state && state->toString() == QLatin1String("undefined") ? Stop::Navigated
+                                                                        : Stop::Failed;
+    };
+
+    // The settle marker: a pixel placed where a copy does not read, changing colour in the
+    // script that scrolls; once the screen shows the new colour, it shows the new position.
+    // The colours are learnt from the screen first, as the page may render them otherwise
+    // (a grey filter over the whole page, say).
+    // The spot is read once it has changed and then stayed the same for a few frames: a
+    // change may be the page's own (a picture arriving) before the marker shows.
+    QRgb rendered[2] = {0, 0};
+    const PageCopy firstView = plan.front();
+    for (int colour = 0; colour < 2; ++colour) {
+        const QRgb before = spotPixel(QPoint(0, 0));
+        if (step(firstView, QPoint(0, 0), colour).isEmpty()) {
+            return stepFailed();
+        }
+        waitUntil([&] { return spotPixel(QPoint(0, 0)) != before; }, 300);
+        QElapsedTimer quiet;
+        quiet.start();
+        QRgb last = spotPixel(QPoint(0, 0));
+        waitUntil(
+            [&] {
+                const QRgb now = spotPixel(QPoint(0, 0));
+                if (now != last) {
+                    last = now;
+                    quiet.restart();
+                }
+                return quiet.elapsed() >= 40;
+            },
+            300);
+        rendered[colour] = last;
+    }
+    if (cancelled_) {
+        return Stop::Cancelled;
+    }
+    const bool markerShows = rendered[0] != rendered[1];
+    if (!markerShows) {
+        qCInfo(lcMorvane) << "page capture: the page hides the settle marker; waiting by time";
+    }
+
     QPainter painter(&page);
-    int marker = 0;
-    for (const PageCopy& copy : planPageCapture(metrics)) {
+    qint64 imageBudget = kImageBudgetMs;
+    int tries = 0;
+    int lastDone = -1; // the last copy taken
+    for (int k = 0; k <= static_cast<int>(plan.size());) {
+        showProgress(k, static_cast<int>(plan.size()));
+        if (cancelled_) {
+            return Stop::Cancelled;
+        }
+        if (tries >= kScrollTries) {
+            return Stop::Unsteady;
+        }
+        const auto position = [&](int index) {
+            const PageCopy& at = plan[static_cast<std::size_t>(index)];
+            return QPoint(at.scrollLeft, at.scrollTop);
+        };
+        if (k == static_cast<int>(plan.size())) {
+            // The last copy is good if the page is still where it was sent.
+            const auto at = runScript(
+                QStringLiteral("[window.__morvane.el.scrollLeft, window.__morvane.el.scrollTop]"));
+            if (!at || at->toList().size() != 2) {
+                return stepFailed();
+            }
+            const QVariantList xy = at->toList();
+            if (lastDone >= 0 && QPoint(xy[0].toInt(), xy[1].toInt()) != position(lastDone)) {
+                ++tries;
+                k = lastDone;
+                continue;
+            }
+            break;
+        }
+        const PageCopy& copy = plan[static_cast<std::size_t>(k)];
         if (copy.source.isEmpty()) {
+            ++k;
             continue;
         }
-        // The copy must show the page at its scroll position. A 1-pixel marker, placed
-        // where this copy does not read, changes colour in the same script that scrolls;
-        // once the screen shows the new colour, the new position is on the screen too.
         // A copy of the whole view is taken in two parts, so that the marker always lies
         // outside the part being read.
         const auto outside = [&](const QRect& part) -> std::optional<QPoint> {
             for (const QPoint spot :
-                 {QPoint(0, 0), QPoint(*CW - 1, *CH - 1), QPoint(0, *CH - 1), QPoint(*CW - 1, 0)}) {
+                 {QPoint(0, 0), QPoint(CW - 1, CH - 1), QPoint(0, CH - 1), QPoint(CW - 1, 0)}) {
                 if (!part.contains(spot)) {
                     return spot;
                 }
@@ -359,72 +707,191 @@ bool FrmBrowser::CapturePage(QImage& page) {
             const QRect& s = copy.source;
             parts = {s.adjusted(0, 1, 0, 0), QRect(s.left(), s.top(), s.width(), 1)};
         }
-        for (const QRect& part : parts) {
-            const QPoint markAt = outside(part).value_or(QPoint(0, 0));
-            marker = marker == 0x010203 ? 0x030201 : 0x010203;
-            const QString colour = QStringLiteral("#%1").arg(marker, 6, 16, QLatin1Char('0'));
-            SettleView();
-            runScript(QStringLiteral(R"((function () {
-                var e = %1; e.scrollTop = %2; e.scrollLeft = %3;
-                var m = document.getElementById('%4');
-                if (!m) { m = document.createElement('div'); m.id = '%4';
-                    m.style.cssText = 'position:fixed;width:1px;height:1px;z-index:2147483647;pointer-events:none';
-                    document.documentElement.appendChild(m); }
-                m.style.left = '%5px'; m.style.top = '%6px'; m.style.background = '%7';
-                m.style.display = 'block';
-            })())")
-                          .arg(scrollElement_)
-                          .arg(copy.scrollTop)
-                          .arg(copy.scrollLeft)
-                          .arg(kMarkerId)
-                          .arg(markAt.x())
-                          .arg(markAt.y())
-                          .arg(colour));
-            const QPoint markerOnScreen = origin + markAt;
-            bool shown = false;
-            QElapsedTimer waited;
-            waited.start();
-            QTimer wake;
-            wake.setSingleShot(true);
-            while (!shown && waited.elapsed() < 2000) {
-                const QImage pixel =
-                    context_.desktop->grabScreen(QRect(markerOnScreen, QSize(1, 1)));
-                shown =
-                    !pixel.isNull() && (pixel.pixel(0, 0) & 0xffffff) == static_cast<QRgb>(marker);
-                if (!shown) {
-                    // The page's new frame reaches the window through this thread's events:
-                    // wait for them (or a millisecond), never sleep past them.
-                    wake.start(1);
-                    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
-                                                    QEventLoop::WaitForMoreEvents);
+        bool redo = false;
+        for (int p = 0; p < parts.size() && !redo; ++p) {
+            const QRect& part = parts[p];
+            const QPoint spot = outside(part).value_or(QPoint(0, 0));
+            // The colour the spot does not show now, so that its change can be seen.
+            int colour = spotPixel(spot) == rendered[0] ? 1 : 0;
+            QVariantList answer = step(copy, spot, colour);
+            if (answer.size() != 5) {
+                return stepFailed();
+            }
+            // The page must not have moved since the previous copy was read: a page that
+            // scrolls itself would have put other rows there.
+            const QPoint before(answer[1].toInt(), answer[0].toInt());
+            if (lastDone >= 0 && before != position(lastDone)) {
+                ++tries;
+                k = lastDone;
+                redo = true;
+                break;
+            }
+            if (QPoint(answer[3].toInt(), answer[2].toInt()) != position(k)) {
+                ++tries;
+                waitUntil([] { return false; }, 50);
+                redo = true;
+                break;
+            }
+            if (answer[4].toInt() > 0 && imageBudget > 0) {
+                // Images in view still loading: wait for them, within a bound, then show
+                // their frame with another marker change.
+                QElapsedTimer waited;
+                waited.start();
+                waitUntil(
+                    [&] {
+                        const auto n = runScript(QStringLiteral("window.__morvane.pending()"));
+                        return !n || n->toInt() == 0;
+                    },
+                    static_cast<int>(std::min<qint64>(kImageWaitMs, imageBudget)));
+                imageBudget -= waited.elapsed();
+                if (imageBudget <= 0) {
+                    qCInfo(lcMorvane) << "page capture: images still loading; taken as they are";
+                }
+                // Two marker changes: a picture that has just arrived may be drawn a frame
+                // after the one that shows the first change.
+                for (int change = 0; change < 2; ++change) {
+                    colour = 1 - colour;
+                    answer = step(copy, spot, colour);
+                    if (answer.size() != 5) {
+                        return stepFailed();
+                    }
+                    if (change == 0 && markerShows) {
+                        waitUntil([&] { return spotPixel(spot) == rendered[colour]; }, 2000);
+                    }
                 }
             }
-            const QImage pixels = context_.desktop->grabScreen(part.translated(origin));
-            painter.drawImage(copy.destination + (part.topLeft() - copy.source.topLeft()), pixels);
+            if (markerShows) {
+                if (!waitUntil([&] { return spotPixel(spot) == rendered[colour]; }, 2000) &&
+                    !cancelled_) {
+                    qCInfo(lcMorvane) << "page capture: a frame took over 2 s";
+                }
+            } else {
+                waitUntil([] { return false; }, 60);
+            }
+            // The window's new picture goes to the display in several requests, the top
+            // first: the marker may show before the rows below it. Wait until the display
+            // has all of them.
+            QGuiApplication::sync();
+            if (cancelled_) {
+                return Stop::Cancelled;
+            }
+            const QRect source = toDevice(part, dpr);
+            const QImage pixels = context_.desktop->grabScreen(source.translated(origin));
+            painter.drawImage(
+                toDevice(
+                    QRect(copy.destination + (part.topLeft() - copy.source.topLeft()), part.size()),
+                    dpr)
+                    .topLeft(),
+                pixels);
+            lastDone = k;
+        }
+        if (redo) {
+            continue;
+        }
+        ++k;
+    }
+    return Stop::None;
+}
+
+bool FrmBrowser::CapturePage(QImage& page) {
+    const auto answer = runScript(
+        QStringLiteral("%1(%2, '%3')").arg(QLatin1String(kPageSide), scrollElement_, kMarkerId));
+    const QJsonObject view =
+        answer ? QJsonDocument::fromJson(answer->toString().toUtf8()).object() : QJsonObject();
+    const int SW = view.value(QStringLiteral("sw")).toInt();
+    const int SH = view.value(QStringLiteral("sh")).toInt();
+    const double dpr = view.value(QStringLiteral("dpr")).toDouble(1.0);
+    const QSize size = toDevice(QRect(0, 0, SW, SH), dpr).size();
+    stop_ = Stop::Failed;
+    if (view.isEmpty() || size.isEmpty() || view.value(QStringLiteral("w")).toInt() <= 0 ||
+        view.value(QStringLiteral("h")).toInt() <= 0) {
+        stop_ = cancelled_ ? Stop::Cancelled : Stop::Failed;
+    } else if (qint64{size.width()} * qint64{size.height()} > kMaxPagePixels) {
+        context_.prompts->message(
+            QStringLiteral("网页太大，无法抓图（最多 %1 像素）").arg(kMaxPagePixels),
+            MessageScope::System);
+        qCInfo(lcMorvane) << "page capture refused: the page is too large for one image" << size;
+        stop_ = Stop::Refused;
+    } else {
+        page = QImage(size, QImage::Format_RGB32);
+        if (!page.isNull()) {
+            page.fill(Qt::black);
+            keepOnTop(true);
+            stop_ = copyPage(page, view);
         }
     }
-    painter.end();
-    runScript(QStringLiteral("(function(){var m=document.getElementById('%1'); if (m) m.remove();"
-                             " %2.scrollTop = 0; %2.scrollLeft = 0;})()")
-                  .arg(kMarkerId, scrollElement_));
-    return true;
+    // However the capture ended, the page looks as before: styles back, marker gone, at the
+    // top. A page that went elsewhere has nothing to put back.
+    runScript(QStringLiteral("window.__morvane && window.__morvane.restore()"), 2000);
+    return stop_ == Stop::None;
+}
+
+void FrmBrowser::cancelCapture() {
+    if (capturing_ && !cancelled_) {
+        cancelled_ = true;
+        if (waiting_) {
+            waiting_->quit();
+        }
+    }
 }
 
 void FrmBrowser::StartPageCapture() {
     capturing_ = true;
+    cancelled_ = false;
+    progressShown_ = -1;
+    progressShownAt_.invalidate();
     lastFile_.clear();
+    // The page takes no pointer or keys while it is photographed; the window's buttons, Esc
+    // and closing the window still get through.
+    brwWebBrowser->setAttribute(Qt::WA_TransparentForMouseEvents, true);
+    escape_->setEnabled(true);
+    const Qt::FocusPolicy focusPolicy = brwWebBrowser->focusPolicy();
+    brwWebBrowser->setFocusPolicy(Qt::NoFocus);
+    Command1->setFocus();
     ChooseScrollElement();
-    if (scrollElement_.isEmpty()) {
-        capturing_ = false;
-        qCInfo(lcMorvane) << "page capture ended: the page has no scrolling element";
-        return;
-    }
-    writeMetric("scrollTop", 0);
     QImage page;
-    const bool captured = CapturePage(page);
+    bool captured = false;
+    if (scrollElement_.isEmpty()) {
+        qCInfo(lcMorvane) << "page capture ended: the page has no scrolling element";
+        stop_ = Stop::Refused;
+    } else {
+        writeMetric("scrollTop", 0);
+        captured = CapturePage(page);
+    }
     capturing_ = false;
+    brwWebBrowser->setAttribute(Qt::WA_TransparentForMouseEvents, false);
+    escape_->setEnabled(false);
+    brwWebBrowser->setFocusPolicy(focusPolicy);
     if (!captured) {
-        qCInfo(lcMorvane) << "page capture ended: the page could not be captured";
+        keepOnTop(false);
+        setWindowTitle(brwWebBrowser->title());
+        switch (stop_) {
+        case Stop::Cancelled:
+            qCInfo(lcMorvane) << "page capture cancelled: no file written";
+            break;
+        case Stop::Navigated:
+            qCWarning(lcMorvane) << "page capture stopped: the page went to another address";
+            context_.prompts->message(QStringLiteral("抓图已停止：网页转到了别的地址"),
+                                      MessageScope::System);
+            break;
+        case Stop::Unsteady:
+            qCWarning(lcMorvane) << "page capture stopped: the page does not stay where it is "
+                                    "scrolled";
+            context_.prompts->message(QStringLiteral("抓图已停止：网页不停留在滚动到的位置"),
+                                      MessageScope::System);
+            break;
+        case Stop::Failed:
+            qCWarning(lcMorvane) << "page capture ended: the page did not answer";
+            context_.prompts->message(QStringLiteral("抓图失败：网页没有应答"),
+                                      MessageScope::System);
+            break;
+        case Stop::Refused:
+        case Stop::None:
+            break; // said where it was refused
+        }
+        if (closeAfterCapture_) {
+            close();
+        }
         return;
     }
     context_.clipboard->setImage(page);
@@ -433,6 +900,10 @@ void FrmBrowser::StartPageCapture() {
     // stays open, above the others, as the capture left it; the routine logs why.
     const CaptureFileResult result = writeCaptureFile(context_.saveFolder(), QString(), page);
     if (!result.written()) {
+        setWindowTitle(brwWebBrowser->title());
+        if (closeAfterCapture_) {
+            close();
+        }
         return;
     }
     const QString& path = result.path;

@@ -4,10 +4,12 @@
 #include "platform/ChildWindowMark.h"
 #include "webcapture/PagePlan.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QPointer>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 class QAction;
@@ -15,9 +17,12 @@ class QComboBox;
 class QFrame;
 class QLabel;
 class QPushButton;
+class QShortcut;
 class QTimer;
 class QToolBar;
 class QWebEngineView;
+class QEventLoop;
+class QJsonObject;
 
 namespace morvane {
 
@@ -47,6 +52,8 @@ public:
     // The file the last capture wrote; empty when none.
     QString lastFile() const { return lastFile_; }
     bool isCapturing() const { return capturing_; }
+    // Ends a running capture without a file: Esc, the "Stop" button and closing the window.
+    void cancelCapture();
     // Closed, and about to be deleted: a new request needs a new window.
     bool isClosed() const { return closed_; }
 
@@ -60,10 +67,17 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Where a capture stopped early, when it did.
+    enum class Stop { None, Cancelled, Navigated, Unsteady, Failed, Refused };
+
     std::optional<QVariant> runScript(const QString& script, int timeoutMs = 5000);
+    // Waits, handling events (the user's too while capturing), until done() holds or the time
+    // is up; a cancel ends the wait at once.
+    bool waitUntil(const std::function<bool()>& done, int timeoutMs);
     void ChooseScrollElement();
     bool CapturePage(QImage& page);
-    void SettleView();
+    Stop copyPage(QImage& page, const QJsonObject& view);
+    void showProgress(int done, int total);
     QRect viewOnScreen();
     void placeViewWindow();
     void keepOnTop(bool onTop);
@@ -74,6 +88,13 @@ private:
     bool capturing_ = false;
     bool loadPending_ = false;
     bool closed_ = false;
+    bool cancelled_ = false;
+    bool closeAfterCapture_ = false;
+    Stop stop_ = Stop::None;
+    QEventLoop* waiting_ = nullptr; // the wait a cancel ends
+    QShortcut* escape_ = nullptr;
+    QElapsedTimer progressShownAt_; // since the caption last changed
+    int progressShown_ = -1;
     // The view's place, marked as a child window of the class a browser's view has.
     ChildWindowMark viewMark_{QByteArrayLiteral("Shell Embedding")};
     QString lastFile_;

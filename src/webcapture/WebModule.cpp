@@ -1,6 +1,8 @@
 // The browser module's entry: made into a library of its own and loaded on first use.
 #include "WebModule.h"
 #include "FrmBrowser.h"
+#include "common/Log.h"
+#include "common/Prompts.h"
 
 #include <QComboBox>
 #include <QGuiApplication>
@@ -8,6 +10,7 @@
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <QScreen>
+#include <QUrl>
 #include <unistd.h>
 
 namespace morvane {
@@ -21,6 +24,15 @@ public:
     // Shows the window (made anew after it was closed), puts the address into its box and
     // navigates there.
     void openAddress(const QString& address) override {
+        // An address read from another window is only opened as a web page: a file, data
+        // or script address found on the screen would be read or run as the user.
+        const QString scheme = QUrl::fromUserInput(address).scheme().toLower();
+        if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+            qCWarning(lcMorvane) << "web capture request refused: not a web address:" << address;
+            context_.prompts->message(QStringLiteral("请将鼠标悬停在网页浏览器的地址栏上"),
+                                      MessageScope::System);
+            return;
+        }
         if (!window_ || window_->isClosed()) {
             window_ = new FrmBrowser(context_);
             // Filling the screen's free area first, in case the window manager does not

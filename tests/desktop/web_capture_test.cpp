@@ -18,13 +18,15 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
-#include <QPointer>
 #include <QRadioButton>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <gtest/gtest.h>
 
@@ -61,25 +63,29 @@ protected:
     }
 
     // Opens the page in the browser window, as a web-mode capture over another browser's
-    // address bar does, and waits until it has loaded: then browser is the window. A fatal
-    // failure when no window opens or the page does not load (call it under
-    // ASSERT_NO_FATAL_FAILURE).
-    void open(const QByteArray& html) {
+    // address bar does, and waits until it has loaded.
+    QWidget* open(const QByteArray& html) {
         server = std::make_unique<test::PageServer>(html);
-        ASSERT_TRUE(shell.startUp());
+        return openAt(server->url().toString());
+    }
+
+    QWidget* openAt(const QString& address) {
+        EXPECT_TRUE(shell.startUp());
         FrmMain& w = *shell.mainWindow();
         w.Txt_App->setText(shots);
         w.Opt_Web->setChecked(true);
-        captureOverAddressBar();
-        ASSERT_TRUE(QTest::qWaitFor([] { return browserWindow() != nullptr; }, 10000))
+        captureOverAddressBar(address);
+        EXPECT_TRUE(QTest::qWaitFor([] { return browserWindow() != nullptr; }, 10000))
             << "no browser window opened";
-        browser = browserWindow();
+        QWidget* browser = browserWindow();
+        if (!browser) {
+            return nullptr; // the failure is recorded; the helpers below take a null window
+        }
         EXPECT_FALSE(w.isEnabled());
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return browser && browser->windowTitle() == QStringLiteral("Page"); }, 20000))
-            << "the page did not load";
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return browser && browser->windowTitle() == QStringLiteral("Page"); }, 20000));
         QTest::qWait(300);
-        ASSERT_TRUE(browser) << "the browser window went away";
+        return browser;
     }
 
     // The toolbar button with the key, or null (a failure) when there is none.
@@ -94,15 +100,8 @@ protected:
         return nullptr;
     }
 
-    // Presses the toolbar button with the key; a fatal failure when there is none.
-    void press(const char* key) {
-        QAction* button = toolButton(browser, key);
-        ASSERT_NE(button, nullptr);
-        button->trigger();
-    }
-
-    // Presses "滚动抓图" and returns the saved page (a null picture when there is no button).
-    QImage capture() {
+    // Presses "滚动抓图" and returns the saved page.
+    QImage capture(QWidget* browser) {
         QAction* button = toolButton(browser, "gdzt");
         if (!button) {
             return {};
@@ -116,6 +115,13 @@ protected:
         EXPECT_TRUE(QTest::qWaitFor([] { return browserWindow() == nullptr; }, 5000));
         EXPECT_TRUE(shell.mainWindow()->isEnabled());
         return saved;
+    }
+
+    // Presses the toolbar button with the key; a failure when there is none.
+    static void press(QWidget* window, const char* key) {
+        if (QAction* button = toolButton(window, key)) {
+            button->trigger();
+        }
     }
 
     // Counts the pixels (every third in each direction) that differ from expected.
@@ -135,7 +141,6 @@ protected:
     QString shots = dir.filePath(QStringLiteral("shots"));
     test::TestWindows windows;
     std::unique_ptr<test::PageServer> server;
-    QPointer<QWidget> browser; // the browser window that open() waited for
 };
 
 const QByteArray kHead = "<!DOCTYPE html><html><head><title>Page</title><style>"
@@ -154,13 +159,110 @@ QByteArray stripes(int blocks, const QByteArray& head = kHead) {
     return html + "</body></html>";
 }
 
+// The widget that shows the page, and what the screen shows of it.
+QWidget* pageView(QWidget* browser) {
+    for (QWidget* child : browser->findChildren<QWidget*>()) {
+        if (child->inherits("QWebEngineView")) {
+            return child;
+        }
+    }
+    return nullptr;
+}
+
+QImage viewOnScreen(QWidget* browser) {
+    QWidget* view = pageView(browser);
+    return X11Desktop().grabScreen(QRect(view->mapToGlobal(QPoint(0, 0)), view->size()));
+}
+
+// A page of 100-row blocks as wide as the view: plain ones in their own colours, and at the
+// given blocks a sticky heading pinned to the view's bottom and a table whose heading row is
+// sticky at the top. Over them, fixed: a header, a side bar and a cookie bar at the bottom.
+// flow holds each block's colour.
+QByteArray realPage(int blocks, QList<QRgb>& flow) {
+    QByteArray html = kHead + "<style>table{width:100%;border-collapse:collapse}td,th{padding:0;"
+                              "height:100px}</style>";
+    for (int block = 0; block < blocks; ++block) {
+        if (block == 12) {
+            flow << 0xffff00;
+            html += "<div style='position:sticky;bottom:0;background:#ffff00'></div>";
+        } else if (block == 20) {
+            html += "<table><thead><tr><th style='position:sticky;top:0;background:#ff00ff'></th>"
+                    "</tr></thead><tbody>";
+            flow << 0xff00ff;
+            for (int row = 0; row < 6; ++row, ++block) {
+                flow << blockColour(block);
+                html += "<tr><td style='background:" + colour(blockColour(block)) + "'></td></tr>";
+            }
+            html += "</tbody></table>";
+        } else {
+            flow << blockColour(block);
+            html += "<div style='background:" + colour(blockColour(block)) + "'></div>";
+        }
+    }
+    return html + "<div style='position:fixed;top:0;left:0;right:0;height:50px;background:#ff0000'>"
+                  "</div><div style='position:fixed;top:50px;left:0;width:80px;height:300px;"
+                  "background:#00ff00'></div><div style='position:fixed;bottom:0;left:0;right:0;"
+                  "height:40px;background:#0000ff'></div></body></html>";
+}
+
+// What realPage shows: the fixed elements in the first view (viewHeight rows), the flow below.
+QRgb realPageAt(const QList<QRgb>& flow, int viewHeight, int x, int y) {
+    if (y < viewHeight) {
+        if (y < 50) {
+            return 0xff0000;
+        }
+        if (y >= viewHeight - 40) {
+            return 0x0000ff;
+        }
+        if (x < 80 && y < 350) {
+            return 0x00ff00;
+        }
+    }
+    return flow.value(y / 100, 0xffffff);
+}
+
+// Serves the page, and under /img/RRGGBB a flat picture of that colour, 300 ms late.
+class SlowPictures : public QObject {
+public:
+    explicit SlowPictures(QByteArray page) : page_(std::move(page)) {
+        server_.listen(QHostAddress::LocalHost, 0);
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = server_.nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    const QByteArray request = socket->readAll();
+                    const qsizetype at = request.indexOf("/img/");
+                    const bool picture = at >= 0 && at < request.indexOf("\r\n");
+                    const QByteArray body =
+                        picture ? "<svg xmlns='http://www.w3.org/2000/svg' width='10' height='10'>"
+                                  "<rect width='10' height='10' fill='#" +
+                                      request.mid(at + 5, 6) + "'/></svg>"
+                                : page_;
+                    QTimer::singleShot(picture ? 300 : 0, socket, [socket, body, picture] {
+                        socket->write(QByteArray("HTTP/1.1 200 OK\r\nContent-Type: ") +
+                                      (picture ? "image/svg+xml" : "text/html") +
+                                      "\r\nContent-Length: " + QByteArray::number(body.size()) +
+                                      "\r\nConnection: close\r\n\r\n" + body);
+                        socket->disconnectFromHost();
+                    });
+                });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    QUrl url() const {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1/page.html").arg(server_.serverPort()));
+    }
+
+private:
+    QByteArray page_;
+    QTcpServer server_;
+};
 } // namespace
 
 TEST_F(WebCapture, TallPageIsStitchedExactly) {
     // 50 blocks of 100 rows, each its own colour, as wide as the view.
     const QByteArray html = stripes(50);
-    ASSERT_NO_FATAL_FAILURE(open(html));
-    const QImage saved = capture();
+    const QImage saved = capture(open(html));
     ASSERT_EQ(saved.height(), 5000);
     EXPECT_EQ(mismatches(saved, [](int, int y) { return blockColour(y / 100); }), 0);
 }
@@ -178,8 +280,7 @@ TEST_F(WebCapture, PageWiderAndTallerThanTheViewIsStitchedExactly) {
                     colour(blockColour(row * 25 + column)) + "'></div>";
         }
     }
-    ASSERT_NO_FATAL_FAILURE(open(html + "</div></body></html>"));
-    const QImage saved = capture();
+    const QImage saved = capture(open(html + "</div></body></html>"));
     ASSERT_EQ(saved.size(), QSize(3000, 3000));
     EXPECT_EQ(mismatches(saved, [](int x, int y) { return blockColour(y / 120 * 25 + x / 120); }),
               0);
@@ -187,12 +288,13 @@ TEST_F(WebCapture, PageWiderAndTallerThanTheViewIsStitchedExactly) {
 
 TEST_F(WebCapture, MissingFolderWritesNothingAndKeepsTheWindow) {
     const QByteArray html = stripes(12);
-    ASSERT_NO_FATAL_FAILURE(open(html));
+    QWidget* browser = open(html);
+    ASSERT_NE(browser, nullptr);
     shell.mainWindow()->Txt_App->setText(dir.filePath(QStringLiteral("missing")));
-    ASSERT_NO_FATAL_FAILURE(press("gdzt"));
+    press(browser, "gdzt");
     EXPECT_TRUE(prompts.messages.isEmpty());
     EXPECT_FALSE(QDir(dir.filePath(QStringLiteral("missing"))).exists());
-    ASSERT_EQ(browserWindow(), browser) << "the window stays open";
+    EXPECT_EQ(browserWindow(), browser) << "the window stays open";
     EXPECT_TRUE(test::runTool(QStringLiteral("xprop"),
                               {QStringLiteral("-id"), QString::number(browser->winId()),
                                QStringLiteral("_NET_WM_STATE")})
@@ -206,20 +308,19 @@ TEST_F(WebCapture, MissingFolderWritesNothingAndKeepsTheWindow) {
 
 TEST_F(WebCapture, PageTooLargeForOneImageIsRefusedWithAMessage) {
     // 3000 x 40000: 120 million pixels, past what one capture holds.
-    ASSERT_NO_FATAL_FAILURE(open(kHead + "<div style='width:3000px;height:40000px;"
-                                         "background:#123456'></div></body></html>"));
-    ASSERT_NO_FATAL_FAILURE(press("gdzt"));
+    QWidget* browser = open(kHead + "<div style='width:3000px;height:40000px;background:#123456'>"
+                                    "</div></body></html>");
+    ASSERT_NE(browser, nullptr);
+    press(browser, "gdzt");
     ASSERT_EQ(prompts.messages.size(), 1);
     EXPECT_TRUE(prompts.messages[0].startsWith(QStringLiteral("网页太大")));
     EXPECT_EQ(QDir(shots).entryList(QDir::Files).size(), 2) << "only the two files put there";
-    ASSERT_TRUE(browser) << "the window stays open";
     browser->close();
 }
 
 TEST_F(WebCapture, PageNoLargerThanTheViewIsTheView) {
     const QByteArray html = stripes(3);
-    ASSERT_NO_FATAL_FAILURE(open(html));
-    const QImage saved = capture();
+    const QImage saved = capture(open(html));
     ASSERT_GT(saved.height(), 300);
     EXPECT_EQ(
         mismatches(saved, [](int, int y) { return y < 300 ? blockColour(y / 100) : 0xffffffu; }),
@@ -240,8 +341,7 @@ TEST_F(WebCapture, LastColumnExactly199WideIsCopiedWhole) {
     }
     html += "</div><script>document.getElementById('w').style.width ="
             " (document.documentElement.clientWidth + 199) + 'px';</script></body></html>";
-    ASSERT_NO_FATAL_FAILURE(open(html));
-    const QImage saved = capture();
+    const QImage saved = capture(open(html));
     ASSERT_EQ(saved.height(), 1200);
     ASSERT_LT(saved.width(), 2500);
     EXPECT_EQ(mismatches(saved, [](int x, int y) { return blockColour(y / 100 * 25 + x / 100); }),
@@ -265,13 +365,12 @@ TEST_F(WebCapture, StopWhileLoadingClosesTheWindowAndEnablesTheMainWindow) {
     captureOverAddressBar(QStringLiteral("http://127.0.0.1:%1/slow.html").arg(silent.serverPort()));
     ASSERT_TRUE(QTest::qWaitFor(
         [] {
-            const QWidget* loading = browserWindow();
-            return loading && loading->windowTitle() == QStringLiteral("正在工作...");
+            QWidget* browser = browserWindow();
+            return browser && browser->windowTitle() == QStringLiteral("正在工作...");
         },
         10000));
     EXPECT_FALSE(shell.mainWindow()->isEnabled());
-    browser = browserWindow();
-    ASSERT_NO_FATAL_FAILURE(press("Stop"));
+    press(browserWindow(), "Stop");
     EXPECT_EQ(browserWindow(), nullptr);
     EXPECT_TRUE(shell.mainWindow()->isEnabled());
     EXPECT_TRUE(prompts.messages.isEmpty());
@@ -282,21 +381,21 @@ TEST_F(WebCapture, QuirksModePageScrolledByItsBody) {
     const QByteArray html =
         stripes(30, "<html><head><title>Page</title><style>html,body{margin:0;padding:0}"
                     "div{height:100px}</style></head><body>");
-    ASSERT_NO_FATAL_FAILURE(open(html));
-    const QImage saved = capture();
+    const QImage saved = capture(open(html));
     ASSERT_EQ(saved.height(), 3000);
     EXPECT_EQ(mismatches(saved, [](int, int y) { return blockColour(y / 100); }), 0);
 }
 
 TEST_F(WebCapture, StopClosesTheWindowAndBackWithoutHistoryDoesNothing) {
-    ASSERT_NO_FATAL_FAILURE(open(kHead + "<div style='background:#00ff00'></div></body></html>"));
+    QWidget* browser = open(kHead + "<div style='background:#00ff00'></div></body></html>");
+    ASSERT_NE(browser, nullptr);
     QAction* back = toolButton(browser, "Back");
     QAction* stop = toolButton(browser, "Stop");
     ASSERT_TRUE(back && stop);
     EXPECT_EQ(back->toolTip(), QStringLiteral("返回"));
     back->trigger();
     QTest::qWait(300);
-    ASSERT_EQ(browserWindow(), browser);
+    EXPECT_EQ(browserWindow(), browser);
     EXPECT_EQ(browser->windowTitle(), QStringLiteral("Page"));
     stop->trigger();
     EXPECT_TRUE(shell.mainWindow()->isEnabled());
@@ -311,13 +410,15 @@ TEST_F(WebCapture, StopClosesTheWindowAndBackWithoutHistoryDoesNothing) {
         },
         20000));
     EXPECT_FALSE(shell.mainWindow()->isEnabled());
-    ASSERT_NE(browserWindow(), nullptr);
-    browserWindow()->close();
+    if (QWidget* again = browserWindow()) {
+        again->close();
+    }
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
 TEST_F(WebCapture, BrowserWindowAnswersTheViewFinderWithTheFramedView) {
-    ASSERT_NO_FATAL_FAILURE(open(stripes(12)));
+    QWidget* browser = open(stripes(12));
+    ASSERT_NE(browser, nullptr);
     X11Desktop desktop;
     const WindowId view = FindBrowserView(desktop, static_cast<WindowId>(browser->winId()));
     ASSERT_NE(view, 0u);
@@ -329,6 +430,11 @@ TEST_F(WebCapture, BrowserWindowAnswersTheViewFinderWithTheFramedView) {
     }
     ASSERT_NE(page, nullptr);
     const QRect visible(page->mapToGlobal(QPoint(0, 0)), page->size());
+    // Margins of 45 twips left, 100 twips less than the window's width, 100 twips below.
+    const QRect framed(page->mapTo(browser, QPoint(-2, -2)), page->size() + QSize(4, 4));
+    EXPECT_EQ(framed.left(), 3);
+    EXPECT_EQ(browser->width() - framed.width(), 7);
+    EXPECT_EQ(browser->height() - framed.bottom() - 1, 7);
     EXPECT_EQ(desktop.windowRect(view), visible.adjusted(-2, -2, 2, 2));
     EXPECT_EQ(desktop.windowAt(visible.center()), static_cast<WindowId>(browser->winId()))
         << "the view's window takes no pointer or keyboard from the page";
@@ -342,4 +448,207 @@ TEST_F(WebCapture, BrowserWindowAnswersTheViewFinderWithTheFramedView) {
         },
         5000));
     browser->close();
+}
+
+TEST_F(WebCapture, FixedElementsOnceAtTheTopStickyOnesAtTheirPlace) {
+    QList<QRgb> flow;
+    QWidget* browser = open(realPage(60, flow));
+    ASSERT_NE(browser, nullptr);
+    const int viewHeight = pageView(browser)->height();
+    const QImage saved = capture(browser);
+    ASSERT_EQ(saved.height(), 6000);
+    EXPECT_EQ(mismatches(saved, [&](int x, int y) { return realPageAt(flow, viewHeight, x, y); }),
+              0);
+}
+
+TEST_F(WebCapture, InnerScrollerIsCapturedWhole) {
+    // The root and body keep the view's height; a box filling the view scrolls 40 blocks.
+    const QByteArray html =
+        stripes(40, kHead + "<style>html,body{height:100%;overflow:hidden}#s{position:absolute;"
+                            "inset:0;overflow:auto;height:auto}</style><div id='s'>")
+            .replace("</body>", "</div></body>");
+    const QImage saved = capture(open(html));
+    ASSERT_EQ(saved.height(), 4000);
+    EXPECT_EQ(mismatches(saved, [](int, int y) { return blockColour(y / 100); }), 0);
+}
+
+TEST_F(WebCapture, LazyPicturesShowAndAGrowingPageIsTakenAtItsFirstSize) {
+    // 40 blocks, each a picture that loads only near the view and arrives 300 ms late; the
+    // page adds ten blocks whenever it is scrolled near its end.
+    QByteArray html = kHead + "<style>img{display:block;width:100%;height:100px}</style>";
+    for (int block = 0; block < 40; ++block) {
+        html += "<img loading='lazy' src='/img/" + colour(blockColour(block)).mid(1) + "'>";
+    }
+    html += "<script>addEventListener('scroll', function () {"
+            "  if (scrollY + innerHeight > document.body.scrollHeight - 300)"
+            "    for (var i = 0; i < 10; ++i) document.body.appendChild("
+            "      document.createElement('div')).style.background = '#808080'; });"
+            "</script></body></html>";
+    SlowPictures pictures(html);
+    const QImage saved = capture(openAt(pictures.url().toString()));
+    ASSERT_EQ(saved.height(), 4000);
+    EXPECT_EQ(mismatches(saved, [](int, int y) { return blockColour(y / 100); }), 0);
+}
+
+// Root styles that must not change the picture: snapping, smooth scrolling, a grey filter
+// (which renders the settle marker in other colours).
+class WebCaptureRootStyle : public WebCapture, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(WebCaptureRootStyle, PageIsStitchedExactlyAndPromptly) {
+    // Grey blocks, which the grey filter keeps as they are.
+    QByteArray html = kHead + "<style>html{" + GetParam() + "}</style>";
+    for (int block = 0; block < 60; ++block) {
+        html += "<div style='scroll-snap-align:start;background:" +
+                colour(qRgb(block * 4, block * 4, block * 4)) + "'></div>";
+    }
+    QWidget* browser = open(html + "</body></html>");
+    ASSERT_NE(browser, nullptr);
+    QElapsedTimer clock;
+    clock.start();
+    const QImage saved = capture(browser);
+    // A stall of 2 s a copy waiting for a colour the page never shows took a minute.
+    EXPECT_LT(clock.elapsed(), 30000);
+    ASSERT_EQ(saved.height(), 6000);
+    EXPECT_EQ(mismatches(saved,
+                         [](int, int y) {
+                             const int v = y / 100 * 4;
+                             return qRgb(v, v, v);
+                         }),
+              0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Styles, WebCaptureRootStyle,
+                         ::testing::Values("scroll-snap-type:y mandatory", "scroll-behavior:smooth",
+                                           "filter:grayscale(100%)"));
+
+// A capture that ends early, however it ends: no file and nothing on the clipboard, the page
+// back at its top with its fixed elements, sticky ones and no marker, the window usable.
+struct EarlyEnd {
+    const char* name;
+    const char* script;  // added to the page
+    const char* message; // shown, or nothing
+    bool cancels;        // Esc, "Stop" or closing the window (the name) at 30 %
+};
+
+class WebCaptureEarlyEnd : public WebCapture, public ::testing::WithParamInterface<EarlyEnd> {};
+
+TEST_P(WebCaptureEarlyEnd, LeavesNoFileAndThePageAsItWas) {
+    QList<QRgb> flow;
+    QByteArray html = realPage(100, flow);
+    html.replace("</body>", QByteArray("<script>") + GetParam().script + "</script></body>");
+    QWidget* browser = open(html);
+    ASSERT_NE(browser, nullptr);
+    QGuiApplication::clipboard()->clear();
+    const QImage before = viewOnScreen(browser);
+    QTimer watch;
+    bool seen = false;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (seen || !GetParam().cancels ||
+            !browser->windowTitle().startsWith(QStringLiteral("正在抓图 3"))) {
+            return;
+        }
+        seen = true;
+        const QString how = QString::fromLatin1(GetParam().name);
+        if (how == QLatin1String("Esc")) {
+            QTest::keyClick(browser->focusWidget() ? browser->focusWidget() : browser,
+                            Qt::Key_Escape);
+        } else if (how == QLatin1String("Stop")) {
+            press(browser, "Stop");
+        } else {
+            browser->close();
+        }
+    });
+    watch.start(5);
+    press(browser, "gdzt");
+    watch.stop();
+    EXPECT_EQ(seen, GetParam().cancels);
+    EXPECT_EQ(QDir(shots).entryList(QDir::Files).size(), 2) << "only the two files put there";
+    EXPECT_TRUE(QGuiApplication::clipboard()->image().isNull());
+    EXPECT_EQ(prompts.messages, GetParam().message
+                                    ? QStringList{QString::fromUtf8(GetParam().message)}
+                                    : QStringList());
+    if (QString::fromLatin1(GetParam().name) == QLatin1String("Close")) {
+        EXPECT_TRUE(QTest::qWaitFor([] { return browserWindow() == nullptr; }, 5000));
+        EXPECT_TRUE(shell.mainWindow()->isEnabled());
+        return;
+    }
+    ASSERT_EQ(browserWindow(), browser);
+    EXPECT_EQ(browser->windowTitle(), QStringLiteral("Page"));
+    QTest::qWait(300);
+    if (QString::fromLatin1(GetParam().name) != QLatin1String("NavigatesAway")) {
+        EXPECT_EQ(viewOnScreen(browser), before) << "at the top, fixed elements shown, no marker";
+    }
+    if (!GetParam().message) {
+        // And usable: a second capture takes the whole page.
+        const QImage saved = capture(browser);
+        ASSERT_EQ(saved.height(), 10000);
+        EXPECT_EQ(mismatches(saved,
+                             [&](int x, int y) { return realPageAt(flow, before.height(), x, y); }),
+                  0);
+    } else {
+        browser->close();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, WebCaptureEarlyEnd,
+    ::testing::Values(EarlyEnd{"Esc", "", nullptr, true}, EarlyEnd{"Stop", "", nullptr, true},
+                      EarlyEnd{"Close", "", nullptr, true},
+                      EarlyEnd{"ResetsItsScroll",
+                               "addEventListener('scroll', function () { scrollTo(0, 0); });",
+                               "抓图已停止：网页不停留在滚动到的位置", false},
+                      EarlyEnd{"NavigatesAway",
+                               "addEventListener('scroll', function () {"
+                               " if (scrollY > 3000) location.href = '/other.html'; });",
+                               "抓图已停止：网页转到了别的地址", false}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(WebCapture, AlertLoopShowsAFewDialogsAndTheCaptureStillWorks) {
+    QTimer dismiss;
+    int dialogs = 0;
+    QObject::connect(&dismiss, &QTimer::timeout, [&] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            ++dialogs;
+            box->close();
+        }
+    });
+    dismiss.start(20);
+    QWidget* browser = open(stripes(30).replace(
+        "</body>", "<script>setInterval(function () { alert('again'); }, 10);</script></body>"));
+    ASSERT_NE(browser, nullptr);
+    QTest::qWait(1000);
+    EXPECT_EQ(dialogs, 3);
+    const QImage saved = capture(browser);
+    EXPECT_EQ(dialogs, 3) << "none during the capture";
+    ASSERT_EQ(saved.height(), 3000);
+    EXPECT_EQ(mismatches(saved, [](int, int y) { return blockColour(y / 100); }), 0);
+}
+
+class WebCapturePickedAddress : public WebCapture,
+                                public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(WebCapturePickedAddress, OnlyWebAddressesAreOpened) {
+    ASSERT_TRUE(shell.startUp());
+    shell.mainWindow()->Txt_App->setText(shots);
+    shell.mainWindow()->Opt_Web->setChecked(true);
+    captureOverAddressBar(QString::fromLatin1(GetParam()));
+    QTest::qWait(300);
+    EXPECT_EQ(browserWindow(), nullptr);
+    EXPECT_EQ(prompts.messages, QStringList{QStringLiteral("请将鼠标悬停在网页浏览器的地址栏上")});
+}
+
+INSTANTIATE_TEST_SUITE_P(Schemes, WebCapturePickedAddress,
+                         ::testing::Values("file:///etc/passwd", "data://text/html,<b>x</b>",
+                                           "javascript://%0aalert(1)"));
+
+// With the screen at twice the pixels (run with QT_SCALE_FACTOR=2): the image is in device
+// pixels, each block 200 rows, without seams.
+class ScaledWebCapture : public WebCapture {};
+
+TEST_F(ScaledWebCapture, ImageIsInDevicePixels) {
+    ASSERT_EQ(qEnvironmentVariable("QT_SCALE_FACTOR"), QStringLiteral("2"))
+        << "run by desktop.web_hidpi, with the screen scaled";
+    const QImage saved = capture(open(stripes(30)));
+    ASSERT_EQ(saved.height(), 6000);
+    EXPECT_EQ(mismatches(saved, [](int, int y) { return blockColour(y / 200); }), 0);
 }
