@@ -26,15 +26,15 @@ set(CPACK_PACKAGE_NAME morvane)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Morvane developers <morvane@morvane.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "screen capture utility with a global hotkey")
+# CPack puts the summary first and indents each line; an empty line becomes " .".
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "screen capture utility with a global hotkey
- Morvane waits in the notification area for one system-wide hotkey (Ctrl+S
- unless set otherwise) and captures the whole screen, the control under the
- pointer, its container or its window, or a whole web page scrolled and
- stitched together. Each capture goes to the clipboard and into a numbered
- BMP file in the chosen folder. A crop window cuts a part out of a bitmap.
- .
- The interface is in Simplified Chinese. Morvane runs on X11 desktops.")
+"Morvane waits in the notification area for one system-wide hotkey (Ctrl+S
+unless set otherwise) and captures the whole screen, the control under the
+pointer, its container or its window, or a whole web page scrolled and
+stitched together. Each capture goes to the clipboard and into a numbered
+BMP file in the chosen folder. A crop window cuts a part out of a bitmap.
+
+The interface is in Simplified Chinese. Morvane runs on X11 desktops.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
