@@ -1,12 +1,16 @@
 // Draws the program's pictures into resources/, so that they can be made again:
 //   skin.bmp        487 x 336, 24-bit: a 23-pixel blue title strip over RGB(0, 162, 232)
 //   icon.png        48 x 48, 32-bit: the program icon (a camera lens in a frame)
+//   icons/hicolor/  the same icon for the desktop's icon theme, at its usual sizes and as SVG,
+//                   named by the application id org.morvane.Morvane
 //   close.jpg       18 x 18: white cross on green      (close-hot.jpg: on lighter green)
 //   minimise.jpg    18 x 18: white bar on green        (minimise-hot.jpg: on lighter green)
 //   hand.xbm        32 x 32 monochrome pointing hand, and hand-mask.xbm; hot spot (5, 0)
 //
 //   make_pictures RESOURCES-FOLDER
 #include <QBitmap>
+#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -28,11 +32,13 @@ QImage skin() {
     return image;
 }
 
-QImage icon() {
-    QImage image(48, 48, QImage::Format_ARGB32);
+// Drawn on a 48-unit grid and scaled to the size asked for.
+QImage icon(int size = 48) {
+    QImage image(size, size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 48.0, size / 48.0);
     p.setBrush(QColor(20, 60, 110));
     p.setPen(QPen(QColor(240, 240, 240), 2));
     p.drawRoundedRect(QRectF(3, 10, 42, 30), 6, 6);
@@ -43,6 +49,31 @@ QImage icon() {
     p.setPen(Qt::NoPen);
     p.drawEllipse(QPointF(20, 21), 3, 3);
     return image;
+}
+
+// The icon above as SVG, shape for shape.
+const char* const kIconSvg =
+    R"(<svg xmlns="http://www.w3.org/2000/svg" width="48" height="48" viewBox="0 0 48 48">
+  <rect x="3" y="10" width="42" height="30" rx="6" fill="#143c6e" stroke="#f0f0f0" stroke-width="2"/>
+  <rect x="10" y="6" width="12" height="6" fill="#f0f0f0"/>
+  <circle cx="24" cy="25" r="10" fill="#00a2e8" stroke="#f0f0f0" stroke-width="2"/>
+  <circle cx="20" cy="21" r="3" fill="#ffffff" fill-opacity="0.78"/>
+</svg>
+)";
+
+bool saveThemeIcons(const QString& folder) {
+    const QString name = QStringLiteral("/apps/org.morvane.Morvane");
+    const QString theme = folder + QStringLiteral("icons/hicolor/");
+    bool ok = true;
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString sized = theme + QStringLiteral("%1x%1").arg(size);
+        ok = QDir().mkpath(sized + QStringLiteral("/apps")) &&
+             icon(size).save(sized + name + QStringLiteral(".png"), "PNG") && ok;
+    }
+    QFile svg(theme + QStringLiteral("scalable") + name + QStringLiteral(".svg"));
+    ok = QDir().mkpath(theme + QStringLiteral("scalable/apps")) && svg.open(QIODevice::WriteOnly) &&
+         svg.write(kIconSvg) > 0 && ok;
+    return ok;
 }
 
 QImage button(bool cross, bool hot) {
@@ -134,6 +165,7 @@ int main(int argc, char* argv[]) {
     const QString folder = QString::fromLocal8Bit(argv[1]) + QLatin1Char('/');
     bool ok = skin().save(folder + QStringLiteral("skin.bmp"), "BMP");
     ok = icon().save(folder + QStringLiteral("icon.png"), "PNG") && ok;
+    ok = saveThemeIcons(folder) && ok;
     ok = button(true, false).save(folder + QStringLiteral("close.jpg"), "JPEG", 95) && ok;
     ok = button(true, true).save(folder + QStringLiteral("close-hot.jpg"), "JPEG", 95) && ok;
     ok = button(false, false).save(folder + QStringLiteral("minimise.jpg"), "JPEG", 95) && ok;

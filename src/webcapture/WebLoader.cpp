@@ -1,10 +1,13 @@
 #include "WebLoader.h"
 
 #include "common/Log.h"
+#include "common/Prompts.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLibrary>
 #include <QOpenGLContext>
+#include <QStringList>
 
 // Qt's own (exported, though not in its public headers): the context that every OpenGL context
 // made after it shares with.
@@ -24,23 +27,54 @@ void shareOpenGLContexts() {
     }
 }
 
+namespace {
+
+// Where the module may be, both relative to the program's own folder: the private library
+// folder of an installation (MORVANE_MODULE_FROM_PROGRAM, e.g.
+// "../lib/x86_64-linux-gnu/morvane"), then beside the program, as in the build folder.
+// No absolute folder is built in: a build folder named in the binary could later be
+// created by anyone, and whatever sat there would run inside the program.
+QStringList moduleCandidates() {
+    const QString folder = QCoreApplication::applicationDirPath();
+    const QString name = QStringLiteral("/morvane_web.so");
+    return {QFileInfo(folder + QStringLiteral("/" MORVANE_MODULE_FROM_PROGRAM) + name)
+                .absoluteFilePath(),
+            folder + name};
+}
+
+std::unique_ptr<WebBrowser> fail(Prompts* prompts, const QString& reason) {
+    qCWarning(lcMorvane) << "web capture request ended: web module not loaded:" << reason;
+    if (prompts) {
+        prompts->message(QStringLiteral("网页抓图模块无法加载：") + reason);
+    }
+    return nullptr;
+}
+
+} // namespace
+
 std::unique_ptr<WebBrowser> loadWebBrowser(const WebCaptureContext& context) {
-    shareOpenGLContexts();
-    // Next to the program, or where the build put it.
-    QLibrary module(QCoreApplication::applicationDirPath() + QStringLiteral("/morvane_web"));
-    if (!module.load()) {
-        module.setFileName(QStringLiteral(MORVANE_MODULE_DIR "/morvane_web"));
-        if (!module.load()) {
-            qCWarning(lcMorvane) << "web module not loaded:" << module.errorString();
-            return nullptr;
+    const QStringList candidates = moduleCandidates();
+    QString path;
+    for (const QString& candidate : candidates) {
+        if (QFileInfo::exists(candidate)) {
+            path = candidate;
+            break;
         }
+    }
+    if (path.isEmpty()) {
+        return fail(context.prompts,
+                    QStringLiteral("找不到 ") + candidates.join(QStringLiteral("、")));
+    }
+    shareOpenGLContexts();
+    QLibrary module(path);
+    if (!module.load()) {
+        return fail(context.prompts, module.errorString());
     }
     const auto create = reinterpret_cast<CreateWebBrowser>(module.resolve(kCreateWebBrowser));
     if (!create) {
-        qCWarning(lcMorvane) << "web module has no" << kCreateWebBrowser << ":"
-                             << module.errorString();
-        return nullptr;
+        return fail(context.prompts, module.errorString());
     }
+    qCInfo(lcMorvane) << "web module loaded from" << path;
     return std::unique_ptr<WebBrowser>(create(&context));
 }
 
