@@ -1,5 +1,7 @@
 #include "ScreenPixels.h"
 
+#include <algorithm>
+
 #include <QtGlobal>
 #include <bit>
 #include <cstring>
@@ -45,7 +47,7 @@ PixelConverter::PixelConverter(const PixelLayout& layout) {
         Channel& channel = channels_[static_cast<std::size_t>(c)];
         channel.shift = shift;
         channel.mask = mask >> shift;
-        const std::uint32_t top = channel.mask;
+        const std::uint32_t top = std::max(channel.mask, std::uint32_t{1}); // one bit at least
         const int place = 16 - 8 * c; // red 16, green 8, blue 0
         channel.rgb.resize(std::size_t{top} + 1);
         for (std::uint32_t v = 0; v <= top; ++v) {

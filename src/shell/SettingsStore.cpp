@@ -82,7 +82,7 @@ QString defaultSaveFolder(const QString& programFolder) {
     if (writable(programFolder)) {
         return programFolder;
     }
-    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     if (!pictures.isEmpty() && QDir().mkpath(pictures) && writable(pictures)) {
         qCInfo(lcMorvane) << "program folder" << programFolder << "not writable; saving to"
                           << pictures;
