@@ -1,8 +1,7 @@
 #include "ScreenPixels.h"
 
-#include <algorithm>
-
 #include <QtGlobal>
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
