@@ -81,15 +81,9 @@ QLabel* label(const QString& caption, QWidget* parent) {
     return result;
 }
 
-QLabel* hiddenImage(QWidget* parent) {
-    auto* image = new QLabel(parent);
-    image->hide();
-    return image;
-}
-
 } // namespace
 
-FrmMain::FrmMain(SettingsStore& settings, Prompts& prompts, QWidget* parent)
+Frm_Main::Frm_Main(SettingsStore& settings, Prompts& prompts, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), settings_(settings),
       prompts_(prompts) {
     setWindowTitle(QStringLiteral("Morvane"));
@@ -103,21 +97,21 @@ FrmMain::FrmMain(SettingsStore& settings, Prompts& prompts, QWidget* parent)
     loadPictures();
 }
 
-QString FrmMain::contactLink() {
+QString Frm_Main::contactLink() {
     return QStringLiteral("tencent://AddContact/?fromId=45&fromSubId=1&subcmd=all&uin=") +
            kContactNumber + QStringLiteral("&website=") + kContactSite;
 }
 
-void FrmMain::loadPictures() {
+void Frm_Main::loadPictures() {
     skin_ = QPixmap(QStringLiteral(":/skin.bmp"));
     const QPixmap icon(QStringLiteral(":/icon.png"));
     setWindowIcon(QIcon(icon));
     Image1->setPixmap(icon);
-    Image7->setPixmap(QPixmap(QStringLiteral(":/close.jpg")));
-    Image8->setPixmap(QPixmap(QStringLiteral(":/minimise.jpg")));
-    Image9->setPixmap(QPixmap(QStringLiteral(":/close-hot.jpg")));
-    Image10->setPixmap(QPixmap(QStringLiteral(":/minimise-hot.jpg")));
-    showCaptionPictures(Image8, Image7);
+    Image7 = QPixmap(QStringLiteral(":/close.jpg"));
+    Image8 = QPixmap(QStringLiteral(":/minimise.jpg"));
+    Image9 = QPixmap(QStringLiteral(":/close-hot.jpg"));
+    Image10 = QPixmap(QStringLiteral(":/minimise-hot.jpg"));
+    showCaptionPictures(&Image8, &Image7);
 
     const QCursor hand(QBitmap(QStringLiteral(":/hand.xbm")),
                        QBitmap(QStringLiteral(":/hand-mask.xbm")), 5, 0);
@@ -135,16 +129,16 @@ void FrmMain::loadPictures() {
     }
 }
 
-void FrmMain::showCaptionPictures(const QLabel* minimise, const QLabel* close) {
+void Frm_Main::showCaptionPictures(const QPixmap* minimise, const QPixmap* close) {
     if (minimise) {
-        Ige_min->setPixmap(minimise->pixmap());
+        Ige_min->setPixmap(*minimise);
     }
     if (close) {
-        Ige_exit->setPixmap(close->pixmap());
+        Ige_exit->setPixmap(*close);
     }
 }
 
-void FrmMain::DragForm(Qt::MouseButton button) {
+void Frm_Main::DragForm(Qt::MouseButton button) {
     // Only a window in its normal state moves, and only with the left button.
     if (button != Qt::LeftButton || (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized))) {
         return;
@@ -154,20 +148,20 @@ void FrmMain::DragForm(Qt::MouseButton button) {
     }
 }
 
-void FrmMain::paintEvent(QPaintEvent* event) {
+void Frm_Main::paintEvent(QPaintEvent* event) {
     QWidget::paintEvent(event);
     QPainter(this).drawPixmap(0, 0, skin_);
 }
 
-void FrmMain::mouseMoveEvent(QMouseEvent* event) {
+void Frm_Main::mouseMoveEvent(QMouseEvent* event) {
     // Moves over other controls reach here too; only the bare background counts.
     if (!childAt(event->position().toPoint())) {
-        showCaptionPictures(Image8, Image7);
+        showCaptionPictures(&Image8, &Image7);
     }
     QWidget::mouseMoveEvent(event);
 }
 
-bool FrmMain::eventFilter(QObject* watched, QEvent* event) {
+bool Frm_Main::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     if (type != QEvent::MouseMove && type != QEvent::MouseButtonPress &&
         type != QEvent::MouseButtonRelease && type != QEvent::MouseButtonDblClick) {
@@ -177,19 +171,19 @@ bool FrmMain::eventFilter(QObject* watched, QEvent* event) {
     const bool left = mouse->button() == Qt::LeftButton;
     if (type == QEvent::MouseMove) {
         if (watched == Label3) {
-            showCaptionPictures(Image8, Image7);
+            showCaptionPictures(&Image8, &Image7);
         } else if (watched == Ige_min) {
-            showCaptionPictures(Image10, Image7);
+            showCaptionPictures(&Image10, &Image7);
         } else if (watched == Ige_exit) {
-            showCaptionPictures(Image8, Image9);
+            showCaptionPictures(&Image8, &Image9);
         }
         return true;
     }
     if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) {
         if (watched == Ige_min && left) {
-            showCaptionPictures(Image8, nullptr);
+            showCaptionPictures(&Image8, nullptr);
         } else if (watched == Ige_exit && left) {
-            showCaptionPictures(nullptr, Image7);
+            showCaptionPictures(nullptr, &Image7);
         } else if (watched == Image1 || watched == Label3 || watched == Label4) {
             DragForm(mouse->button());
         }
@@ -197,7 +191,7 @@ bool FrmMain::eventFilter(QObject* watched, QEvent* event) {
     }
     // Release: the control that took the press gets it, wherever the pointer is now.
     if (watched == Ige_min && left) {
-        showCaptionPictures(Image8, Image7);
+        showCaptionPictures(&Image8, &Image7);
         showMinimized();
     } else if (watched == Ige_exit && left) {
         close();
@@ -213,7 +207,7 @@ bool FrmMain::eventFilter(QObject* watched, QEvent* event) {
     return true;
 }
 
-void FrmMain::place(QWidget* control, int left, int top, int width, int height) {
+void Frm_Main::place(QWidget* control, int left, int top, int width, int height) {
     QRect inPixels = twipsRectToPixels(left, top, width, height, tpp_);
     // Label heights were measured for a bitmap face whose underline sits inside a 12-pixel
     // cell; the stand-in face is taller, so a label grows to its line height rather than
@@ -224,13 +218,13 @@ void FrmMain::place(QWidget* control, int left, int top, int width, int height) 
     control->setGeometry(inPixels);
 }
 
-void FrmMain::placeWithNaturalHeight(QWidget* control, int left, int top, int width) {
+void Frm_Main::placeWithNaturalHeight(QWidget* control, int left, int top, int width) {
     const QRect inPixels = twipsRectToPixels(left, top, width, 0, tpp_);
     control->setGeometry(inPixels.x(), inPixels.y(), inPixels.width(),
                          control->sizeHint().height());
 }
 
-void FrmMain::buildControls() {
+void Frm_Main::buildControls() {
     // Created bottom to top: the transparent title strip lies under the icon, the title
     // and the caption buttons.
     Label3 = label(QStringLiteral(" "), this);
@@ -249,15 +243,6 @@ void FrmMain::buildControls() {
     place(Ige_min, 6600, 0, 270, 270);
     Ige_exit = new QLabel(this);
     place(Ige_exit, 6960, 0, 270, 270);
-
-    Image8 = hiddenImage(this);
-    place(Image8, 5400, 1320, 270, 270);
-    Image7 = hiddenImage(this);
-    place(Image7, 5700, 1320, 270, 270);
-    Image10 = hiddenImage(this);
-    place(Image10, 5400, 1560, 270, 270);
-    Image9 = hiddenImage(this);
-    place(Image9, 5700, 1560, 270, 270);
 
     Label1 = label(QStringLiteral("设置保存组合键"), this);
     setTextColour(Label1, kPaleGreen);
@@ -336,15 +321,15 @@ void FrmMain::buildControls() {
     Picture1 = new PictureBox(this);
     place(Picture1, 3360, 3480, 1815, 1455);
 
-    connect(Cmd_Yes, &QPushButton::clicked, this, &FrmMain::Cmd_Yes_Click);
-    connect(Cmd_Ok, &QPushButton::clicked, this, &FrmMain::Cmd_Ok_Click);
-    connect(Cmd_App, &QPushButton::clicked, this, &FrmMain::Cmd_App_Click);
+    connect(Cmd_Yes, &QPushButton::clicked, this, &Frm_Main::Cmd_Yes_Click);
+    connect(Cmd_Ok, &QPushButton::clicked, this, &Frm_Main::Cmd_Ok_Click);
+    connect(Cmd_App, &QPushButton::clicked, this, &Frm_Main::Cmd_App_Click);
     // Every change of the box counts, the program's own unticking included.
-    connect(Chk_Time, &QCheckBox::toggled, this, &FrmMain::Chk_Time_Click);
-    connect(Timer1, &QTimer::timeout, this, &FrmMain::Timer1_Timer);
+    connect(Chk_Time, &QCheckBox::toggled, this, &Frm_Main::Chk_Time_Click);
+    connect(Timer1, &QTimer::timeout, this, &Frm_Main::Timer1_Timer);
 }
 
-void FrmMain::loadSettings() {
+void Frm_Main::loadSettings() {
     Combo1->addItems({QStringLiteral("Ctrl"), QStringLiteral("Alt"), QStringLiteral("Shift")});
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
         Combo2->addItem(QString(QLatin1Char(letter)));
@@ -362,7 +347,7 @@ void FrmMain::loadSettings() {
     Opt_All->setFocus();
 }
 
-void FrmMain::centreOnScreen() {
+void Frm_Main::centreOnScreen() {
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame(QPoint(), size());
         frame.moveCenter(screen->geometry().center());
@@ -370,7 +355,7 @@ void FrmMain::centreOnScreen() {
     }
 }
 
-void FrmMain::Cmd_Yes_Click() {
+void Frm_Main::Cmd_Yes_Click() {
     const bool modifierStored = settings_.write(settings_keys::kModifier, Combo1->currentText());
     const bool keyStored = settings_.write(settings_keys::kKey, Combo2->currentText());
     if (!modifierStored || !keyStored) {
@@ -380,11 +365,11 @@ void FrmMain::Cmd_Yes_Click() {
     show();
 }
 
-QString FrmMain::saveFolder() const {
+QString Frm_Main::saveFolder() const {
     return Txt_App->text();
 }
 
-CaptureMode FrmMain::captureMode() const {
+CaptureMode Frm_Main::captureMode() const {
     // The web mode is looked at first; no other choice means the whole screen.
     if (Opt_Web->isChecked()) {
         return CaptureMode::WebPage;
@@ -401,30 +386,30 @@ CaptureMode FrmMain::captureMode() const {
     return CaptureMode::FullScreen;
 }
 
-bool FrmMain::pointerOverlay() const {
+bool Frm_Main::pointerOverlay() const {
     return Chk_Cursor->isChecked();
 }
 
-void FrmMain::holdPicture(const QImage& picture) {
+void Frm_Main::holdPicture(const QImage& picture) {
     Picture1->picture = picture;
 }
 
-void FrmMain::disarmDelayedCapture() {
+void Frm_Main::disarmDelayedCapture() {
     Timer1->stop();
     Chk_Time->setChecked(false);
 }
 
-void FrmMain::Cmd_Ok_Click() {
+void Frm_Main::Cmd_Ok_Click() {
     if (!settings_.write(settings_keys::kSavePath, Txt_App->text())) {
         emit settingsNotStored();
     }
 }
 
-void FrmMain::Cmd_App_Click() {
+void Frm_Main::Cmd_App_Click() {
     emit folderPickerRequested();
 }
 
-void FrmMain::Chk_Time_Click() {
+void Frm_Main::Chk_Time_Click() {
     if (!Chk_Time->isChecked()) {
         Timer1->stop();
         return;
@@ -451,7 +436,7 @@ void FrmMain::Chk_Time_Click() {
     }
 }
 
-void FrmMain::Timer1_Timer() {
+void Frm_Main::Timer1_Timer() {
     if (!Chk_Time->isChecked()) {
         qCWarning(lcMorvane) << "delayed capture dropped: the box is not ticked";
         return;
@@ -459,7 +444,7 @@ void FrmMain::Timer1_Timer() {
     emit captureRequested();
 }
 
-void FrmMain::changeEvent(QEvent* event) {
+void Frm_Main::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     // A minimised window is hidden; the notification-area icon brings it back. Without a
     // notification area no icon could, so the window stays minimised in the task bar.
@@ -479,7 +464,7 @@ void FrmMain::changeEvent(QEvent* event) {
     }
 }
 
-void FrmMain::closeEvent(QCloseEvent* event) {
+void Frm_Main::closeEvent(QCloseEvent* event) {
     // Closing the main window always unloads it; it is never refused.
     event->accept();
     emit unloadRequested();

@@ -32,7 +32,7 @@ public:
 // Other parts of the program read its controls at the moment they need them (the save
 // folder is Txt_App's text, the capture mode the chosen option button), so the controls
 // keep the names the rest of the program knows them by.
-class FrmMain : public QWidget, public CaptureHost {
+class Frm_Main : public QWidget, public CaptureHost {
     Q_OBJECT
 
 public:
@@ -40,7 +40,7 @@ public:
     static constexpr int kClientWidthTwips = 7320;
     static constexpr int kClientHeightTwips = 2760;
 
-    FrmMain(SettingsStore& settings, Prompts& prompts, QWidget* parent = nullptr);
+    Frm_Main(SettingsStore& settings, Prompts& prompts, QWidget* parent = nullptr);
 
     // Fills the lists and restores the stored choices; the start-up steps that concern
     // the window's own controls.
@@ -70,10 +70,11 @@ public:
     QLabel* Label4;
     QLabel* Ige_min;
     QLabel* Ige_exit;
-    QLabel* Image7;
-    QLabel* Image8;
-    QLabel* Image9;
-    QLabel* Image10;
+    // The caption buttons' pictures: close and minimise, each plain and lit.
+    QPixmap Image7;
+    QPixmap Image8;
+    QPixmap Image9;
+    QPixmap Image10;
     QLabel* Label1;
     QComboBox* Combo1;
     QLabel* Label2;
@@ -130,8 +131,8 @@ protected:
 private:
     void buildControls();
     void loadPictures();
-    // Shows the named holders' pictures on the two caption buttons; nullptr leaves one as is.
-    void showCaptionPictures(const QLabel* minimise, const QLabel* close);
+    // Shows the pictures on the two caption buttons; nullptr leaves one as is.
+    void showCaptionPictures(const QPixmap* minimise, const QPixmap* close);
     void DragForm(Qt::MouseButton button);
     void place(QWidget* control, int left, int top, int width, int height);
     void placeWithNaturalHeight(QWidget* control, int left, int top, int width);

@@ -75,13 +75,13 @@ bool Shell::startUp() {
         return false;
     }
 
-    main_ = std::make_unique<FrmMain>(settings_, prompts_);
-    connect(main_.get(), &FrmMain::unloadRequested, this, &Shell::shutDown);
-    connect(main_.get(), &FrmMain::hotkeyApplied, this, &Shell::registerHotkey);
-    connect(main_.get(), &FrmMain::folderPickerRequested, this, &Shell::showFolderPicker);
-    connect(main_.get(), &FrmMain::captureRequested, this, &Shell::delayedCaptureDue);
-    connect(main_.get(), &FrmMain::cropContainerRequested, this, &Shell::showCropContainer);
-    connect(main_.get(), &FrmMain::settingsNotStored, this, [this] {
+    main_ = std::make_unique<Frm_Main>(settings_, prompts_);
+    connect(main_.get(), &Frm_Main::unloadRequested, this, &Shell::shutDown);
+    connect(main_.get(), &Frm_Main::hotkeyApplied, this, &Shell::registerHotkey);
+    connect(main_.get(), &Frm_Main::folderPickerRequested, this, &Shell::showFolderPicker);
+    connect(main_.get(), &Frm_Main::captureRequested, this, &Shell::delayedCaptureDue);
+    connect(main_.get(), &Frm_Main::cropContainerRequested, this, &Shell::showCropContainer);
+    connect(main_.get(), &Frm_Main::settingsNotStored, this, [this] {
         announce(QStringLiteral("设置未保存"),
                  QStringLiteral("无法写入设置文件 %1。所作的设置只在本次运行中有效。")
                      .arg(settings_.fileName()));

@@ -14,7 +14,7 @@ namespace morvane {
 void configureApplication();
 
 class Dispatcher;
-class FrmMain;
+class Frm_Main;
 class GlobalHotkey;
 class TrayIcon;
 class WebBrowser;
@@ -49,7 +49,7 @@ public:
     // asks the event loop to end with status 0. Safe to call more than once.
     void shutDown();
 
-    FrmMain* mainWindow() const { return main_.get(); }
+    Frm_Main* mainWindow() const { return main_.get(); }
     TrayIcon* trayIcon() const { return tray_.get(); }
 
     // The capture engine, made on first use so that start-up does not wait for it.
@@ -91,7 +91,7 @@ private:
     Prompts& prompts_;
     InstanceLock& instanceLock_;
     std::function<void()> endProgram_;
-    std::unique_ptr<FrmMain> main_;
+    std::unique_ptr<Frm_Main> main_;
     std::unique_ptr<X11Desktop> desktop_;
     std::unique_ptr<QtClipboard> clipboard_;
     std::unique_ptr<Dispatcher> dispatcher_;

@@ -103,7 +103,7 @@ private:
 
 } // namespace
 
-FrmBrowser::FrmBrowser(const WebCaptureContext& context)
+frmBrowser::frmBrowser(const WebCaptureContext& context)
     : QWidget(nullptr, Qt::Window), context_(context) {
     setAttribute(Qt::WA_DeleteOnClose);
     if (context_.mainWindow) {
@@ -148,7 +148,7 @@ FrmBrowser::FrmBrowser(const WebCaptureContext& context)
     // The page's view inside a 2-pixel frame: the view less the frame is the page's area.
     viewFrame = new QFrame(this);
     viewFrame->setFrameShape(QFrame::Box);
-    viewFrame->setLineWidth(VIEW_BORDER);
+    viewFrame->setLineWidth(kViewBorder);
     auto* frameLayout = new QVBoxLayout(viewFrame);
     frameLayout->setContentsMargins(0, 0, 0, 0);
     brwWebBrowser = new QWebEngineView(viewFrame);
@@ -173,11 +173,11 @@ FrmBrowser::FrmBrowser(const WebCaptureContext& context)
     escape_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape_->setContext(Qt::WindowShortcut);
     escape_->setEnabled(false);
-    connect(escape_, &QShortcut::activated, this, &FrmBrowser::cancelCapture);
+    connect(escape_, &QShortcut::activated, this, &frmBrowser::cancelCapture);
 
     timTimer = new QTimer(this);
     timTimer->setInterval(5);
-    connect(timTimer, &QTimer::timeout, this, &FrmBrowser::timTimer_Timer);
+    connect(timTimer, &QTimer::timeout, this, &frmBrowser::timTimer_Timer);
     connect(brwWebBrowser, &QWebEngineView::loadFinished, this, [this] {
         loadPending_ = false;
         if (capturing_) {
@@ -195,9 +195,9 @@ FrmBrowser::FrmBrowser(const WebCaptureContext& context)
     move(0, 0);
 }
 
-FrmBrowser::~FrmBrowser() = default;
+frmBrowser::~frmBrowser() = default;
 
-void FrmBrowser::closeEvent(QCloseEvent* event) {
+void frmBrowser::closeEvent(QCloseEvent* event) {
     if (capturing_) {
         // The capture is unwinding on this thread's stack: it ends first, puts the page
         // back, and closes the window then.
@@ -213,7 +213,7 @@ void FrmBrowser::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-bool FrmBrowser::eventFilter(QObject* watched, QEvent* event) {
+bool frmBrowser::eventFilter(QObject* watched, QEvent* event) {
     if (watched == viewFrame &&
         (event->type() == QEvent::Resize || event->type() == QEvent::Move)) {
         placeViewWindow();
@@ -230,13 +230,13 @@ bool FrmBrowser::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void FrmBrowser::cboAddress_Click() {
+void frmBrowser::cboAddress_Click() {
     timTimer->start();
     loadPending_ = true;
     brwWebBrowser->load(QUrl::fromUserInput(cboAddress->currentText()));
 }
 
-void FrmBrowser::timTimer_Timer() {
+void frmBrowser::timTimer_Timer() {
     // A load just asked for may not have started yet; it counts as busy until it finishes.
     if (loadPending_ || brwWebBrowser->page()->isLoading()) {
         setWindowTitle(QStringLiteral("正在工作..."));
@@ -246,7 +246,7 @@ void FrmBrowser::timTimer_Timer() {
     }
 }
 
-void FrmBrowser::tbToolBar_ButtonClick(const QString& key) {
+void frmBrowser::tbToolBar_ButtonClick(const QString& key) {
     if (capturing_) {
         // One capture at a time, and the page must not move under it; "Stop" cancels it.
         if (key == QLatin1String("Stop")) {
@@ -277,7 +277,7 @@ void FrmBrowser::tbToolBar_ButtonClick(const QString& key) {
     }
 }
 
-std::optional<QVariant> FrmBrowser::runScript(const QString& script, int timeoutMs) {
+std::optional<QVariant> frmBrowser::runScript(const QString& script, int timeoutMs) {
     // A local loop makes the answer synchronous; an answer after the time is up finds its
     // loop gone and is dropped.
     QEventLoop loop;
@@ -308,7 +308,7 @@ std::optional<QVariant> FrmBrowser::runScript(const QString& script, int timeout
     return *answer;
 }
 
-std::optional<int> FrmBrowser::readMetric(const char* property) {
+std::optional<int> frmBrowser::readMetric(const char* property) {
     if (scrollElement_.isEmpty()) {
         return std::nullopt;
     }
@@ -319,7 +319,7 @@ std::optional<int> FrmBrowser::readMetric(const char* property) {
     return ok ? std::optional<int>(result) : std::nullopt;
 }
 
-void FrmBrowser::writeMetric(const char* property, int value) {
+void frmBrowser::writeMetric(const char* property, int value) {
     if (!scrollElement_.isEmpty()) {
         runScript(QStringLiteral("%1.%2 = %3;")
                       .arg(scrollElement_, QString::fromLatin1(property))
@@ -327,7 +327,7 @@ void FrmBrowser::writeMetric(const char* property, int value) {
     }
 }
 
-void FrmBrowser::ChooseScrollElement() {
+void frmBrowser::ChooseScrollElement() {
     const auto answer = runScript(QStringLiteral(R"((function () {
         var r = document.documentElement, b = document.body, a = {root: !!r, body: !!b};
         if (r && b) {
@@ -362,7 +362,7 @@ void FrmBrowser::ChooseScrollElement() {
     }
 }
 
-void FrmBrowser::keepOnTop(bool onTop) {
+void frmBrowser::keepOnTop(bool onTop) {
     // Set on the native window, which changes its state in place. The widget's own flag
     // would make the window anew: it would vanish, be placed again by the window manager
     // and come back under another number.
@@ -374,7 +374,7 @@ void FrmBrowser::keepOnTop(bool onTop) {
     }
 }
 
-void FrmBrowser::placeViewWindow() {
+void frmBrowser::placeViewWindow() {
     // The X window lies in device pixels, the widgets in logical ones.
     const QRectF logical(viewFrame->mapTo(this, QPoint(0, 0)), viewFrame->size());
     const qreal ratio = devicePixelRatioF();
@@ -382,7 +382,7 @@ void FrmBrowser::placeViewWindow() {
                     QRectF(logical.topLeft() * ratio, logical.size() * ratio).toRect());
 }
 
-QRect FrmBrowser::viewOnScreen() {
+QRect frmBrowser::viewOnScreen() {
     // The view window less its border is the page's visible area.
     for (int attempt = 0; attempt < 2; ++attempt) {
         placeViewWindow();
@@ -390,7 +390,7 @@ QRect FrmBrowser::viewOnScreen() {
         const QRect frame = view ? context_.desktop->windowRect(view) : QRect();
         if (frame.isValid()) {
             // The frame is drawn in logical pixels: on a scaled screen it is wider.
-            const int border = qRound(VIEW_BORDER * devicePixelRatioF());
+            const int border = qRound(kViewBorder * devicePixelRatioF());
             return frame.adjusted(border, border, -border, -border);
         }
         // Gone with a top-level window that Qt made anew: make it again.
@@ -548,7 +548,7 @@ constexpr int kScrollTries = 10;
 
 } // namespace
 
-bool FrmBrowser::waitUntil(const std::function<bool()>& done, int timeoutMs) {
+bool frmBrowser::waitUntil(const std::function<bool()>& done, int timeoutMs) {
     QElapsedTimer waited;
     waited.start();
     QTimer wake;
@@ -566,7 +566,7 @@ bool FrmBrowser::waitUntil(const std::function<bool()>& done, int timeoutMs) {
     return true;
 }
 
-void FrmBrowser::showProgress(int done, int total) {
+void frmBrowser::showProgress(int done, int total) {
     const int percent = total > 0 ? done * 100 / total : 0;
     // At most ten captions a second: each is a round trip to the window manager.
     if (percent == progressShown_ ||
@@ -578,7 +578,7 @@ void FrmBrowser::showProgress(int done, int total) {
     setWindowTitle(QStringLiteral("正在抓图 %1%").arg(percent));
 }
 
-FrmBrowser::Stop FrmBrowser::copyPage(QImage& page, const QJsonObject& view) {
+frmBrowser::Stop frmBrowser::copyPage(QImage& page, const QJsonObject& view) {
     const int CW = view.value(QStringLiteral("w")).toInt();
     const int CH = view.value(QStringLiteral("h")).toInt();
     const double dpr = view.value(QStringLiteral("dpr")).toDouble(1.0);
@@ -793,7 +793,7 @@ FrmBrowser::Stop FrmBrowser::copyPage(QImage& page, const QJsonObject& view) {
     return Stop::None;
 }
 
-bool FrmBrowser::CapturePage(QImage& page) {
+bool frmBrowser::CapturePage(QImage& page) {
     const auto answer = runScript(
         QStringLiteral("%1(%2, '%3')").arg(QLatin1String(kPageSide), scrollElement_, kMarkerId));
     const QJsonObject view =
@@ -826,7 +826,7 @@ bool FrmBrowser::CapturePage(QImage& page) {
     return stop_ == Stop::None;
 }
 
-void FrmBrowser::cancelCapture() {
+void frmBrowser::cancelCapture() {
     if (capturing_ && !cancelled_) {
         cancelled_ = true;
         if (waiting_) {
@@ -835,7 +835,7 @@ void FrmBrowser::cancelCapture() {
     }
 }
 
-void FrmBrowser::StartPageCapture() {
+void frmBrowser::StartPageCapture() {
     capturing_ = true;
     cancelled_ = false;
     progressShown_ = -1;

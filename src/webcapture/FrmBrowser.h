@@ -28,12 +28,12 @@ namespace morvane {
 
 // The program's own browser window: a toolbar, an address box and the page's view. Its
 // "滚动抓图" button captures the whole page, scrolling it view by view.
-class FrmBrowser : public QWidget {
+class frmBrowser : public QWidget {
     Q_OBJECT
 
 public:
-    explicit FrmBrowser(const WebCaptureContext& context);
-    ~FrmBrowser() override;
+    explicit frmBrowser(const WebCaptureContext& context);
+    ~frmBrowser() override;
 
     // Navigates to the text of the address box.
     void cboAddress_Click();

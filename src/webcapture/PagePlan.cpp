@@ -14,7 +14,7 @@ public:
         const int SH = p_.scrollHeight;
         const int CW = p_.clientWidth;
         const int CH = p_.clientHeight;
-        if (SH <= SCROLL_STEP) {
+        if (SH <= kScrollStep) {
             // Too short for a band: the first view holds the whole page.
             copy(QRect(0, 0, CW, CH), QPoint(0, 0));
             columns(0, CH, 0);
@@ -23,22 +23,22 @@ public:
         int y = 0;
         int i = 0;
         // Each pass covers at least one row, so the loop ends; the bound is a guard only.
-        for (int pass = 0; y < SH - SCROLL_STEP && pass < SH + 2; ++pass) {
+        for (int pass = 0; y < SH - kScrollStep && pass < SH + 2; ++pass) {
             if (top_ == 0) {
                 copy(QRect(0, 0, CW, CH), QPoint(0, 0));
                 columns(0, CH, 0);
                 y += std::max(CH, 1);
             } else {
-                const int Yd = CH + SCROLL_STEP * i;
-                copy(QRect(0, CH - SCROLL_STEP, CW, SCROLL_STEP), QPoint(0, Yd));
-                columns(Yd, SCROLL_STEP, CH - SCROLL_STEP);
+                const int Yd = CH + kScrollStep * i;
+                copy(QRect(0, CH - kScrollStep, CW, kScrollStep), QPoint(0, Yd));
+                columns(Yd, kScrollStep, CH - kScrollStep);
                 ++i;
-                y += SCROLL_STEP;
+                y += kScrollStep;
             }
-            top_ = clamp(top_ + SCROLL_STEP, SH - CH);
+            top_ = clamp(top_ + kScrollStep, SH - CH);
         }
         const int R = SH - y;
-        const int Yd = CH + SCROLL_STEP * i;
+        const int Yd = CH + kScrollStep * i;
         copy(QRect(0, CH - R, CW, R), QPoint(0, Yd));
         columns(Yd, R, CH - R);
         return std::move(copies_);
@@ -61,12 +61,12 @@ private:
         if (x >= SW) {
             return;
         }
-        while (x < SW - SCROLL_STEP) {
-            left_ = clamp(left_ + SCROLL_STEP, SW - CW);
-            copy(QRect(CW - SCROLL_STEP, Ys, SCROLL_STEP, Hb), QPoint(x, Yd));
-            x += SCROLL_STEP;
+        while (x < SW - kScrollStep) {
+            left_ = clamp(left_ + kScrollStep, SW - CW);
+            copy(QRect(CW - kScrollStep, Ys, kScrollStep, Hb), QPoint(x, Yd));
+            x += kScrollStep;
         }
-        left_ = clamp(left_ + SCROLL_STEP, SW - CW);
+        left_ = clamp(left_ + kScrollStep, SW - CW);
         const int RW = SW - x;
         copy(QRect(CW - RW, Ys, RW, Hb), QPoint(x, Yd));
         left_ = 0;
@@ -93,8 +93,8 @@ ScrollChoice chooseScrollElement(const ScrollProbe& root, const ScrollProbe& bod
         if ((body.scrollTop | body.scrollLeft) != 0) {
             return ScrollChoice::Body;
         }
-        const int H = viewOuter.height() - 2 * VIEW_BORDER;
-        const int W = viewOuter.width() - 2 * VIEW_BORDER;
+        const int H = viewOuter.height() - 2 * kViewBorder;
+        const int W = viewOuter.width() - 2 * kViewBorder;
         const bool rootTaller = root.clientHeight > body.clientHeight && root.clientHeight <= H;
         const bool rootWider = root.clientWidth > body.clientWidth && root.clientWidth <= W;
         return rootTaller || rootWider ? ScrollChoice::Root : ScrollChoice::Body;

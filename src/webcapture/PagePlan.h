@@ -9,9 +9,9 @@ namespace morvane {
 
 // Scroll step in both directions: the height of every full band and the width of every full
 // column after the first view.
-inline constexpr int SCROLL_STEP = 199;
+inline constexpr int kScrollStep = 199;
 // The frame around the page's view, on each side.
-inline constexpr int VIEW_BORDER = 2;
+inline constexpr int kViewBorder = 2;
 
 // Page and view sizes of the scrolling element, in pixels.
 struct PageMetrics {

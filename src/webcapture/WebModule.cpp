@@ -34,7 +34,7 @@ public:
             return;
         }
         if (!window_ || window_->isClosed()) {
-            window_ = new FrmBrowser(context_);
+            window_ = new frmBrowser(context_);
             // Filling the screen's free area first, in case the window manager does not
             // maximise a window as it appears.
             if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -56,7 +56,7 @@ public:
 
 private:
     WebCaptureContext context_;
-    QPointer<FrmBrowser> window_;
+    QPointer<frmBrowser> window_;
 };
 
 } // namespace

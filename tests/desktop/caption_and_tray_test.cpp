@@ -34,24 +34,24 @@ QWidget* embeddedTrayIcon() {
 
 class CaptionAndTray : public ::testing::Test, protected test::ShellInTempFolder {
 protected:
-    FrmMain& start() {
+    Frm_Main& start() {
         shell.setFileDialogs(dialogs);
         EXPECT_TRUE(shell.startUp());
-        FrmMain& w = *shell.mainWindow();
+        Frm_Main& w = *shell.mainWindow();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&w));
         return w;
     }
 
     // Which holder's picture a caption button shows.
-    static bool shows(const QLabel* button, const QLabel* holder) {
-        return button->pixmap().cacheKey() == holder->pixmap().cacheKey();
+    static bool shows(const QLabel* button, const QPixmap& picture) {
+        return button->pixmap().cacheKey() == picture.cacheKey();
     }
 
     // QTest moves the real pointer; its events arrive from the X server a moment later.
-    static bool soonShows(const QLabel* minimise, const QLabel* minimiseHolder, const QLabel* close,
-                          const QLabel* closeHolder) {
+    static bool soonShows(const QLabel* minimise, const QPixmap& minimisePicture,
+                          const QLabel* close, const QPixmap& closePicture) {
         return QTest::qWaitFor(
-            [&] { return shows(minimise, minimiseHolder) && shows(close, closeHolder); }, 3000);
+            [&] { return shows(minimise, minimisePicture) && shows(close, closePicture); }, 3000);
     }
 
     test::RecordingFileDialogs dialogs; // answers the crop link's open dialog: cancelled
@@ -60,7 +60,7 @@ protected:
 } // namespace
 
 TEST_F(CaptionAndTray, CaptionButtonsLightUpAsThePointerMoves) {
-    FrmMain& w = start();
+    Frm_Main& w = start();
     const QPoint background(200, 180);
     ASSERT_EQ(w.childAt(background), nullptr);
     EXPECT_TRUE(shows(w.Ige_min, w.Image8) && shows(w.Ige_exit, w.Image7));
@@ -97,7 +97,7 @@ TEST_F(CaptionAndTray, CaptionButtonsLightUpAsThePointerMoves) {
 }
 
 TEST_F(CaptionAndTray, MinimiseButtonHidesAndTheTrayBringsTheWindowBack) {
-    FrmMain& w = start();
+    Frm_Main& w = start();
     QTest::mouseMove(w.Ige_min, QPoint(9, 9));
     EXPECT_TRUE(soonShows(w.Ige_min, w.Image10, w.Ige_exit, w.Image7));
     QTest::mousePress(w.Ige_min, Qt::LeftButton, {}, QPoint(9, 9));
@@ -115,7 +115,7 @@ TEST_F(CaptionAndTray, MinimiseButtonHidesAndTheTrayBringsTheWindowBack) {
 }
 
 TEST_F(CaptionAndTray, TitleStripDragsTheWindowWithTheLeftButtonOnly) {
-    FrmMain& w = start();
+    Frm_Main& w = start();
     const QPoint before = w.pos();
     const QPoint grip = w.Label4->mapToGlobal(QPoint(10, 5));
     xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(grip.x()),
@@ -140,7 +140,7 @@ TEST_F(CaptionAndTray, TitleStripDragsTheWindowWithTheLeftButtonOnly) {
 }
 
 TEST_F(CaptionAndTray, TrayIconTipDoubleClickAndMenu) {
-    FrmMain& w = start();
+    Frm_Main& w = start();
     TrayIcon& tray = *shell.trayIcon();
     EXPECT_EQ(tray.icon().toolTip(), QStringLiteral("Morvane"));
     EXPECT_FALSE(tray.icon().icon().isNull());
@@ -207,13 +207,13 @@ TEST_F(NoTrayArea, ProgramRunsAndDocksWhenOneAppears) {
 }
 
 TEST_F(CaptionAndTray, LinksUseTheHandPointerAndTheContactLinkIsSilent) {
-    FrmMain& w = start();
+    Frm_Main& w = start();
     for (const QLabel* link : {w.Label6, w.Label7}) {
         EXPECT_EQ(link->cursor().shape(), Qt::BitmapCursor);
         EXPECT_EQ(link->cursor().hotSpot(), QPoint(5, 0));
         EXPECT_EQ(link->cursor().bitmap().size(), QSize(32, 32));
     }
-    EXPECT_EQ(FrmMain::contactLink(),
+    EXPECT_EQ(Frm_Main::contactLink(),
               QStringLiteral("tencent://AddContact/?fromId=45&fromSubId=1&subcmd=all&uin=") +
                   w.Label7->text() + QStringLiteral("&website=morvane.example"));
     // No program handles the scheme here: nothing is said and nothing breaks.

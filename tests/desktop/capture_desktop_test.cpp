@@ -175,7 +175,7 @@ class CaptureFromMainWindow : public ::testing::Test, protected test::ShellInTem
 
 TEST_F(CaptureFromMainWindow, DoCaptureReadsTheWindowsChoicesAndDisarmsTheDelay) {
     ASSERT_TRUE(shell.startUp());
-    FrmMain& w = *shell.mainWindow();
+    Frm_Main& w = *shell.mainWindow();
     test::TestWindows windows;
     windows.create({.rect = QRect(0, 0, 1920, 1080),
                     .colour = 0xff445566,

@@ -90,7 +90,7 @@ protected:
 
     QString volume;
     bool mounted = false;
-    FrmMain* main = nullptr;
+    Frm_Main* main = nullptr;
 };
 
 } // namespace

@@ -105,7 +105,7 @@ TEST_F(HotkeyTest, AltZAndShiftA) {
     press(QStringLiteral("alt+z"));
     EXPECT_TRUE(waitForCaptures(1));
 
-    FrmMain& w = *shell.mainWindow();
+    Frm_Main& w = *shell.mainWindow();
     w.Combo1->setEditText(QStringLiteral("Shift"));
     w.Combo2->setEditText(QStringLiteral("A"));
     QTest::mouseClick(w.Cmd_Yes, Qt::LeftButton);
@@ -142,7 +142,7 @@ TEST_F(HotkeyTest, EmptyKeyOrACombinationHeldElsewhereIsSurvived) {
     EXPECT_TRUE(staysAt(0));
 
     // An empty key text grabs nothing and breaks nothing.
-    FrmMain& w = *shell.mainWindow();
+    Frm_Main& w = *shell.mainWindow();
     w.Combo2->setEditText(QString());
     QTest::mouseClick(w.Cmd_Yes, Qt::LeftButton);
     EXPECT_EQ(settings.read(QStringLiteral("key2"), QStringLiteral("absent")), QString());
@@ -155,7 +155,7 @@ TEST_F(HotkeyTest, EmptyKeyOrACombinationHeldElsewhereIsSurvived) {
 
 TEST_F(HotkeyTest, DelayedCaptureFiresOnceAndUnticks) {
     startWithKeys(QStringLiteral("Ctrl"), QStringLiteral("S"));
-    FrmMain& w = *shell.mainWindow();
+    Frm_Main& w = *shell.mainWindow();
     prompts.answers << QStringLiteral("1");
     w.Chk_Time->setChecked(true);
     EXPECT_EQ(prompts.inputs.value(0), QStringList({QStringLiteral("请输入延时（单位秒）"),
@@ -171,7 +171,7 @@ TEST_F(HotkeyTest, DelayedCaptureFiresOnceAndUnticks) {
 
 TEST_F(HotkeyTest, DisarmingTheDelay) {
     startWithKeys(QStringLiteral("Ctrl"), QStringLiteral("S"));
-    FrmMain& w = *shell.mainWindow();
+    Frm_Main& w = *shell.mainWindow();
 
     // Unticked while armed: nothing happens.
     prompts.answers << QStringLiteral("0.5");

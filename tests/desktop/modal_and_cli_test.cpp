@@ -64,7 +64,7 @@ struct RealBoxes {
 struct ModalCase {
     const char* name;
     bool blankFolder;
-    std::function<void(FrmMain&)> open; // opens the modal window; may return before it closes
+    std::function<void(Frm_Main&)> open; // opens the modal window; may return before it closes
 };
 
 class ModalHotkey : public ::testing::TestWithParam<ModalCase> {};
@@ -76,7 +76,7 @@ TEST_P(ModalHotkey, PressesWhileAModalWindowIsOpenDoNothing) {
     QDir().mkpath(p.shots);
     p.settings.write(QStringLiteral("savepath"), GetParam().blankFolder ? QString() : p.shots);
     ASSERT_TRUE(p.shell.startUp());
-    FrmMain& w = *p.shell.mainWindow();
+    Frm_Main& w = *p.shell.mainWindow();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
 
     // Once the modal window is up, three presses, then every box is closed (the delay box
@@ -127,12 +127,12 @@ TEST_P(ModalHotkey, PressesWhileAModalWindowIsOpenDoNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Windows, ModalHotkey,
     ::testing::Values(
-        ModalCase{"SetTheFolderMessage", true, [](FrmMain&) { press(QStringLiteral("ctrl+s")); }},
-        ModalCase{"DelayBox", false, [](FrmMain& w) { w.Chk_Time->setChecked(true); }},
+        ModalCase{"SetTheFolderMessage", true, [](Frm_Main&) { press(QStringLiteral("ctrl+s")); }},
+        ModalCase{"DelayBox", false, [](Frm_Main& w) { w.Chk_Time->setChecked(true); }},
         ModalCase{"FolderPicker", false,
-                  [](FrmMain& w) { QTest::mouseClick(w.Cmd_App, Qt::LeftButton); }},
+                  [](Frm_Main& w) { QTest::mouseClick(w.Cmd_App, Qt::LeftButton); }},
         ModalCase{"CropOpenDialog", false,
-                  [](FrmMain& w) { QTest::mouseClick(w.Label6, Qt::LeftButton); }}),
+                  [](Frm_Main& w) { QTest::mouseClick(w.Label6, Qt::LeftButton); }}),
     [](const auto& param) { return std::string(param.param.name); });
 
 namespace {
@@ -154,7 +154,7 @@ TEST(ModalDelay, BoxUntickedWhileTheDelayIsAskedArmsNothing) {
     QTemporaryDir dir;
     SettingsStore settings(dir.filePath(QStringLiteral("Morvane.conf")));
     UntickingPrompts prompts;
-    FrmMain w(settings, prompts);
+    Frm_Main w(settings, prompts);
     prompts.box = w.Chk_Time;
     w.Chk_Time->setChecked(true);
     EXPECT_FALSE(w.Chk_Time->isChecked());
@@ -165,7 +165,7 @@ TEST(FrameLook, SaveFolderControlsHaveTheDefaultLookAndOptionsTheFramesBackgroun
     QTemporaryDir dir;
     SettingsStore settings(dir.filePath(QStringLiteral("Morvane.conf")));
     RecordingPrompts prompts;
-    FrmMain w(settings, prompts);
+    Frm_Main w(settings, prompts);
     w.Txt_App->setText(QStringLiteral("/home/user/pictures"));
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));

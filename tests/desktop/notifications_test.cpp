@@ -85,7 +85,7 @@ protected:
         ASSERT_TRUE(spoil(folder, how)) << "mounts need a private mount namespace";
         spoilt.prepend(folder);
     }
-    FrmMain& start() {
+    Frm_Main& start() {
         shell.setNotifier(notifier);
         EXPECT_TRUE(shell.startUp());
         return *shell.mainWindow();
@@ -147,7 +147,7 @@ TEST_P(CaptureNotWritten, IsAnnouncedAndLeftOnTheClipboard) {
     if (GetParam().how != Spoil::None) {
         spoilFolder(folder, GetParam().how);
     }
-    FrmMain& w = start();
+    Frm_Main& w = start();
     QGuiApplication::clipboard()->clear();
     w.Txt_App->setText(folder);
     shell.dispatcher().DoCapture();
@@ -172,7 +172,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A saved capture changes only the icon: its tip names the file and it shows "done" for about
 // a second. A pending delay counts down in the tip, with a timer that stops with the delay.
 TEST_F(Notifications, SuccessAndDelayShowOnlyInTheIcon) {
-    FrmMain& w = start();
+    Frm_Main& w = start();
     TrayIcon& tray = *shell.trayIcon();
     w.Txt_App->setText(dir.path());
     shell.dispatcher().DoCapture();
@@ -207,7 +207,7 @@ TEST_F(Notifications, RefusedHotkeyAndUnstoredSettingsAreAnnounced) {
     xcb_key_symbols_free(symbols);
     other.sync();
 
-    FrmMain& w = start();
+    Frm_Main& w = start();
     w.Combo2->setEditText(QStringLiteral("D"));
     QTest::mouseClick(w.Cmd_Yes, Qt::LeftButton);
     spoilFolder(dir.path(), Spoil::ReadOnly);
@@ -252,7 +252,7 @@ TEST(WithoutTrayArea, MinimiseStaysInTheTaskBarAndMessagesWait) {
     test::ShellInTempFolder program;
     ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
     ASSERT_TRUE(program.shell.startUp());
-    FrmMain& w = *program.shell.mainWindow();
+    Frm_Main& w = *program.shell.mainWindow();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
     QTest::mouseClick(w.Ige_min, Qt::LeftButton);
     QTest::qWait(500);

@@ -71,7 +71,7 @@ protected:
 
     QWidget* openAt(const QString& address) {
         EXPECT_TRUE(shell.startUp());
-        FrmMain& w = *shell.mainWindow();
+        Frm_Main& w = *shell.mainWindow();
         w.Txt_App->setText(shots);
         w.Opt_Web->setChecked(true);
         captureOverAddressBar(address);

@@ -64,7 +64,7 @@ inline QWidget* visibleTopLevel(const char* className) {
 
 // The browser window, while one is shown.
 inline QWidget* browserWindow() {
-    return visibleTopLevel("morvane::FrmBrowser");
+    return visibleTopLevel("morvane::frmBrowser");
 }
 
 } // namespace morvane::test
