@@ -13,6 +13,7 @@
 #include "editor/FileDialogs.h"
 #include "editor/FrmApp.h"
 #include "editor/MDIForm1.h"
+#include "platform/Accessibility.h"
 #include "platform/X11Desktop.h"
 #include "webcapture/WebLoader.h"
 #include <QMenu>
@@ -77,6 +78,7 @@ bool Shell::startUp() {
     connect(main_.get(), &FrmMain::cropContainerRequested, this, &Shell::showCropContainer);
 
     main_->loadSettings();
+    turnAccessibilityOn();
     installTrayIcon();
     registerHotkey();
     main_->centreOnScreen();
@@ -99,6 +101,7 @@ void Shell::shutDown() {
     }
     releaseHotkey();
     removeTrayIcon();
+    restoreAccessibility();
     if (main_) {
         main_->hide();
     }
@@ -111,8 +114,18 @@ Dispatcher& Shell::dispatcher() {
         clipboard_ = std::make_unique<QtClipboard>();
         dispatcher_ = std::make_unique<Dispatcher>(*main_, *desktop_, prompts_, *clipboard_);
         dispatcher_->setWebAddressOpener(&webOpener_);
+        accessibility_ = std::make_unique<AtspiLookup>();
+        dispatcher_->setAccessibleLookup(accessibility_.get());
     }
     return *dispatcher_;
+}
+
+void Shell::turnAccessibilityOn() {
+    accessibilitySwitch_ = std::make_unique<AccessibilitySwitch>();
+}
+
+void Shell::restoreAccessibility() {
+    accessibilitySwitch_.reset();
 }
 
 void Shell::installTrayIcon() {
