@@ -13,6 +13,9 @@
 #include <QDBusVariant>
 #include <QFileInfo>
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <xcb/xcb.h>
 
 namespace morvane {
@@ -212,65 +215,16 @@ struct AtspiLookup::XConnection {
 
 AtspiLookup::AtspiLookup(std::chrono::milliseconds deadline) : deadline_(deadline) {}
 
-AtspiLookup::~AtspiLookup() = default;
+namespace {
 
-bool AtspiLookup::join() {
-    if (state_ != State::Unjoined) {
-        return state_ == State::Joined;
-    }
-    state_ = State::Unavailable;
-    // libatspi would start a session bus of its own (D-Bus autolaunch) where none runs, and
-    // wait on the session bus without a time limit: the address is asked here, bounded,
-    // and handed to it.
-    if (qEnvironmentVariableIsEmpty("AT_SPI_BUS_ADDRESS")) {
-        QDBusConnection session = QDBusConnection::sessionBus();
-        if (!session.isConnected()) {
-            qCInfo(lcMorvane) << "no D-Bus session: controls are found through X11 only";
-            return false;
-        }
-        const QDBusMessage reply =
-            session.call(QDBusMessage::createMethodCall(kBusService, kBusPath, kBusService,
-                                                        QStringLiteral("GetAddress")),
-                         QDBus::Block, kSessionCallMs);
-        const QString address =
-            reply.arguments().isEmpty() ? QString() : reply.arguments().first().toString();
-        if (reply.type() != QDBusMessage::ReplyMessage || address.isEmpty()) {
-            qCInfo(lcMorvane) << "no accessibility bus: controls are found through X11 only"
-                              << reply.errorMessage();
-            return false;
-        }
-        qputenv("AT_SPI_BUS_ADDRESS", address.toUtf8());
-    }
-    atspi_set_timeout(kSessionCallMs, kSessionCallMs);
-    if (atspi_init() < 0) {
-        qCInfo(lcMorvane) << "the accessibility bus could not be joined";
-        return false;
-    }
-    x_ = std::make_unique<XConnection>();
-    x_->connection = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(x_->connection)) {
-        qCWarning(lcMorvane) << "accessibility look-up: no X connection";
-        return false;
-    }
-    const auto atom = xcbReply(x_->connection, xcb_intern_atom_reply,
-                               xcb_intern_atom(x_->connection, 0, 11, "_NET_WM_PID"));
-    x_->pidAtom = atom ? atom->atom : XCB_NONE;
-    state_ = State::Joined;
-    return true;
-}
-
-std::optional<AccessibleHit> AtspiLookup::elementAt(WindowId window, QRect windowRect,
-                                                    QPoint point) {
-    if (!join()) {
-        return std::nullopt;
-    }
-    const std::uint32_t pid = windowProcess(x_->connection, x_->pidAtom, window);
-    if (pid == 0) {
-        qCInfo(lcMorvane) << "accessibility look-up: window" << window << "names no process";
-        return std::nullopt;
-    }
-    const Budget budget(deadline_);
+// The look-up itself, on the bus thread: the application of the process, its frame over the
+// window, and the descent from there.
+std::optional<AccessibleHit> lookUp(std::uint32_t pid, QRect windowRect, QPoint point,
+                                    const Budget& budget) {
     AccessibleRef desktop(atspi_get_desktop(0));
+    // The registry is asked afresh which applications there are: one that joined a moment
+    // ago may not be known yet otherwise.
+    atspi_accessible_clear_cache(desktop.get());
     AtspiTree tree(budget);
 
     // The application is the one whose connection belongs to the window's process; the bus
@@ -345,6 +299,164 @@ std::optional<AccessibleHit> AtspiLookup::elementAt(WindowId window, QRect windo
         return std::nullopt;
     }
     return hit;
+}
+
+} // namespace
+
+// The thread that owns libatspi: it waits in its own GLib loop (no polling) and runs one
+// look-up at a time. The capture waits for an answer until the deadline and no longer; an
+// answer that comes later is dropped, and while the thread is still busy with it, later
+// look-ups are answered with nothing at once.
+struct AtspiLookup::Worker {
+    GMainContext* context = g_main_context_new();
+    GMainLoop* loop = g_main_loop_new(context, FALSE);
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool ready = false;  // libatspi set up on the thread
+    bool failed = false; // and that did not work
+    bool busy = false;
+    std::uint64_t asked = 0;
+    std::uint64_t answered = 0;
+    std::optional<AccessibleHit> answer;
+
+    struct Job {
+        Worker* worker;
+        std::uint64_t serial;
+        std::uint32_t pid;
+        QRect windowRect;
+        QPoint point;
+        std::chrono::milliseconds deadline;
+    };
+
+    static gboolean run(gpointer data) {
+        const std::unique_ptr<Job> job(static_cast<Job*>(data));
+        const Budget budget(job->deadline);
+        std::optional<AccessibleHit> hit = lookUp(job->pid, job->windowRect, job->point, budget);
+        Worker& worker = *job->worker;
+        const std::lock_guard lock(worker.mutex);
+        worker.answer = std::move(hit);
+        worker.answered = job->serial;
+        worker.busy = false;
+        worker.changed.notify_all();
+        return G_SOURCE_REMOVE;
+    }
+
+    void start() {
+        thread = std::thread([this] {
+            g_main_context_push_thread_default(context);
+            atspi_set_timeout(kSessionCallMs, kSessionCallMs);
+            const bool joined = atspi_init() >= 0;
+            if (joined) {
+                atspi_set_main_context(context);
+            }
+            {
+                const std::lock_guard lock(mutex);
+                ready = true;
+                failed = !joined;
+                changed.notify_all();
+            }
+            if (joined) {
+                g_main_loop_run(loop);
+            }
+            g_main_context_pop_thread_default(context);
+        });
+    }
+
+    ~Worker() {
+        if (thread.joinable()) {
+            // A look-up still running ends within its own time-outs.
+            g_main_context_invoke(
+                context,
+                [](gpointer data) {
+                    g_main_loop_quit(static_cast<GMainLoop*>(data));
+                    return G_SOURCE_REMOVE;
+                },
+                loop);
+            g_main_loop_quit(loop);
+            thread.join();
+        }
+        g_main_loop_unref(loop);
+        g_main_context_unref(context);
+    }
+};
+
+AtspiLookup::~AtspiLookup() = default; // the worker ends before the X connection
+
+bool AtspiLookup::join() {
+    if (state_ != State::Unjoined) {
+        return state_ == State::Joined;
+    }
+    state_ = State::Unavailable;
+    // libatspi would start a session bus of its own (D-Bus autolaunch) where none runs, and
+    // wait on the session bus without a time limit: the address is asked here, bounded,
+    // and handed to it.
+    if (qEnvironmentVariableIsEmpty("AT_SPI_BUS_ADDRESS")) {
+        QDBusConnection session = QDBusConnection::sessionBus();
+        if (!session.isConnected()) {
+            qCInfo(lcMorvane) << "no D-Bus session: controls are found through X11 only";
+            return false;
+        }
+        const QDBusMessage reply =
+            session.call(QDBusMessage::createMethodCall(kBusService, kBusPath, kBusService,
+                                                        QStringLiteral("GetAddress")),
+                         QDBus::Block, kSessionCallMs);
+        const QString address =
+            reply.arguments().isEmpty() ? QString() : reply.arguments().first().toString();
+        if (reply.type() != QDBusMessage::ReplyMessage || address.isEmpty()) {
+            qCInfo(lcMorvane) << "no accessibility bus: controls are found through X11 only"
+                              << reply.errorMessage();
+            return false;
+        }
+        qputenv("AT_SPI_BUS_ADDRESS", address.toUtf8());
+    }
+    worker_ = std::make_unique<Worker>();
+    worker_->start();
+    x_ = std::make_unique<XConnection>();
+    x_->connection = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(x_->connection)) {
+        qCWarning(lcMorvane) << "accessibility look-up: no X connection";
+        return false;
+    }
+    const auto atom = xcbReply(x_->connection, xcb_intern_atom_reply,
+                               xcb_intern_atom(x_->connection, 0, 11, "_NET_WM_PID"));
+    x_->pidAtom = atom ? atom->atom : XCB_NONE;
+    state_ = State::Joined;
+    return true;
+}
+
+std::optional<AccessibleHit> AtspiLookup::elementAt(WindowId window, QRect windowRect,
+                                                    QPoint point) {
+    const auto end = Clock::now() + deadline_;
+    if (!join()) {
+        return std::nullopt;
+    }
+    const std::uint32_t pid = windowProcess(x_->connection, x_->pidAtom, window);
+    if (pid == 0) {
+        qCInfo(lcMorvane) << "accessibility look-up: window" << window << "names no process";
+        return std::nullopt;
+    }
+    Worker& worker = *worker_;
+    std::unique_lock lock(worker.mutex);
+    if (!worker.changed.wait_until(lock, end, [&] { return worker.ready; }) || worker.failed) {
+        qCInfo(lcMorvane) << "accessibility look-up: the bus is not joined"
+                          << (worker.ready ? "" : "yet");
+        return std::nullopt;
+    }
+    if (worker.busy) {
+        qCInfo(lcMorvane) << "accessibility look-up: an earlier one has not ended yet";
+        return std::nullopt;
+    }
+    worker.busy = true;
+    const std::uint64_t serial = ++worker.asked;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+    g_main_context_invoke(worker.context, &Worker::run,
+                          new Worker::Job{&worker, serial, pid, windowRect, point, left});
+    if (!worker.changed.wait_until(lock, end, [&] { return worker.answered == serial; })) {
+        qCInfo(lcMorvane) << "accessibility look-up: no answer within" << deadline_.count() << "ms";
+        return std::nullopt;
+    }
+    return std::move(worker.answer);
 }
 
 AccessibilitySwitch::AccessibilitySwitch() : alive_(std::make_shared<bool>(true)) {

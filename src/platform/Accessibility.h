@@ -93,6 +93,8 @@ private:
     enum class State { Unjoined, Joined, Unavailable } state_ = State::Unjoined;
     struct XConnection;
     std::unique_ptr<XConnection> x_;
+    struct Worker;
+    std::unique_ptr<Worker> worker_;
 };
 
 // Turns the desktop's accessibility on (org.a11y.Status IsEnabled) for as long as the
