@@ -32,6 +32,33 @@ const QString kStatus = QStringLiteral("org.a11y.Status");
 // How long one question to the session bus about the accessibility bus may take.
 constexpr int kSessionCallMs = 300;
 
+// libatspi asks the bus, when it joins, for every application's element and state changes
+// (to keep its cache current). Those would wake the look-up thread whenever any application
+// on the desktop changes anything, though the program asks only while it captures and then
+// reads the elements afresh; so the bus is told to stop sending them. The rules are libatspi's
+// own, word for word: the bus removes a rule only when it matches exactly.
+void stopEventDelivery() {
+    DBusConnection* bus = atspi_get_a11y_bus();
+    if (!bus) {
+        return;
+    }
+    for (const char* rule :
+         {"type='signal',interface='org.a11y.atspi.Cache',member='AddAccessible'",
+          "type='signal',interface='org.a11y.atspi.Cache',member='RemoveAccessible'",
+          "type='signal',interface='org.a11y.atspi.Event.Object',member='ChildrenChanged'",
+          "type='signal',interface='org.a11y.atspi.Event.Object',member='PropertyChange'",
+          "type='signal',interface='org.a11y.atspi.Event.Object',member='StateChanged'"}) {
+        DBusError error;
+        dbus_error_init(&error);
+        dbus_bus_remove_match(bus, rule, &error);
+        if (dbus_error_is_set(&error)) {
+            qCInfo(lcMorvane) << "accessibility bus: events still delivered:" << rule
+                              << error.message;
+            dbus_error_free(&error);
+        }
+    }
+}
+
 // Holds a GObject reference for the look-up's life.
 struct Unref {
     void operator()(gpointer object) const {
@@ -349,6 +376,7 @@ struct AtspiLookup::Worker {
             const bool joined = atspi_init() >= 0;
             if (joined) {
                 atspi_set_main_context(context);
+                stopEventDelivery();
             }
             {
                 const std::lock_guard lock(mutex);
