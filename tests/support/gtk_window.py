@@ -3,7 +3,10 @@
 place. Prints "ready" and the buttons' and the box's rectangles (x y w h, root coordinates)
 once the window is drawn, then runs until it is ended.
 
-    gtk_window.py TITLE X Y
+    gtk_window.py TITLE X Y [tick]
+
+With "tick", a label below the box changes every 100 ms, so the application keeps
+emitting accessibility events (for measuring what they cost others).
 """
 import sys
 
@@ -24,6 +27,11 @@ def main():
     for widget in (first, second, entry):
         box.pack_start(widget, False, False, 0)
     outer.pack_start(box, False, False, 0)
+    if sys.argv[4:] == ["tick"]:
+        clock = Gtk.Label(label="0")
+        outer.pack_start(clock, False, False, 0)
+        ticks = iter(range(1 << 62))
+        GLib.timeout_add(100, lambda: clock.set_text(str(next(ticks))) or True)
     window.add(outer)
     window.connect("destroy", Gtk.main_quit)
     window.show_all()
