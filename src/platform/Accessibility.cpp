@@ -228,6 +228,62 @@ AccessibleElement describe(AtspiAccessible* node, QRect rect, const Budget& budg
     return element;
 }
 
+// The address of the page a browser's frame shows: the "URI" (Chromium) or "DocURL"
+// (Firefox) attribute of its showing web document, whose rectangle is not empty (other
+// tabs' documents have none). One collection query, so the browser walks its own tree.
+QString pageAddress(AtspiAccessible* frame, AtspiTree& tree, const Budget& budget) {
+    AtspiCollection* collection = atspi_accessible_get_collection_iface(frame);
+    if (!collection || !budget.arm()) {
+        if (collection) {
+            g_object_unref(collection);
+        }
+        return {};
+    }
+    AtspiStateSet* showing = atspi_state_set_new(nullptr);
+    atspi_state_set_add(showing, ATSPI_STATE_SHOWING);
+    GArray* roles = g_array_new(FALSE, FALSE, sizeof(AtspiRole));
+    const AtspiRole document = ATSPI_ROLE_DOCUMENT_WEB;
+    g_array_append_val(roles, document);
+    AtspiMatchRule* rule = atspi_match_rule_new(
+        showing, ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL, roles,
+        ATSPI_Collection_MATCH_ANY, nullptr, ATSPI_Collection_MATCH_ALL, FALSE);
+    g_object_unref(showing);
+    g_array_unref(roles);
+    // A browser window shows one page, but may hold frames' and hidden tabs' documents.
+    constexpr gint kMaxDocuments = 16;
+    GError* error = nullptr;
+    GArray* matches = atspi_collection_get_matches(
+        collection, rule, ATSPI_Collection_SORT_ORDER_CANONICAL, kMaxDocuments, TRUE, &error);
+    g_object_unref(rule);
+    g_object_unref(collection);
+    if (error) {
+        qCInfo(lcMorvane) << "accessibility look-up: no documents in the frame:" << error->message;
+        g_error_free(error);
+    }
+    QString address;
+    for (guint i = 0; matches && i < matches->len; ++i) {
+        const AccessibleRef candidate(g_array_index(matches, AtspiAccessible*, i));
+        if (!address.isEmpty() || tree.extents(candidate.get()).value_or(QRect()).isEmpty()) {
+            continue;
+        }
+        AtspiDocument* page = atspi_accessible_get_document_iface(candidate.get());
+        for (const char* attribute : {"URI", "DocURL"}) {
+            if (page && address.isEmpty() && budget.arm()) {
+                address = takeString(atspi_document_get_document_attribute_value(
+                    page, const_cast<gchar*>(attribute), &error));
+                g_clear_error(&error);
+            }
+        }
+        if (page) {
+            g_object_unref(page);
+        }
+    }
+    if (matches) {
+        g_array_free(matches, TRUE);
+    }
+    return address;
+}
+
 } // namespace
 
 struct AtspiLookup::XConnection {
@@ -320,6 +376,9 @@ std::optional<AccessibleHit> lookUp(std::uint32_t pid, QRect windowRect, QPoint 
             g_clear_error(&error);
             hit.chain.append(AccessibleElement{.rect = rect, .name = name});
         }
+    }
+    if (hit.chain.first().editable) {
+        hit.chain.first().document = pageAddress(frame, tree, budget);
     }
     if (budget.spent()) {
         qCInfo(lcMorvane) << "accessibility look-up: out of time describing the element";

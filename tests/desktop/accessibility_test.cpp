@@ -3,6 +3,7 @@
 #include "capture/Dispatcher.h"
 #include "platform/Accessibility.h"
 #include "platform/X11Desktop.h"
+#include "support/PageServer.h"
 #include "support/RecordingCapture.h"
 #include "support/RecordingPrompts.h"
 #include "support/TestWindows.h"
@@ -17,6 +18,7 @@
 #include <QTest>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace morvane;
 
@@ -31,6 +33,15 @@ bool accessibilityOn() {
            reply.arguments().first().value<QDBusVariant>().variant().toBool();
 }
 
+// Turns accessibility on and waits until the bus says so.
+void turnOn(AccessibilitySwitch& on) {
+    (void)on;
+    for (int i = 0; i < 50 && !accessibilityOn(); ++i) {
+        QTest::qWait(100);
+    }
+    ASSERT_TRUE(accessibilityOn());
+}
+
 class AccessibleCapture : public ::testing::Test {
 protected:
     AccessibleCapture() {
@@ -40,8 +51,11 @@ protected:
     ~AccessibleCapture() override {
         if (app.state() != QProcess::NotRunning) {
             ::kill(static_cast<pid_t>(app.processId()), SIGCONT);
-            app.kill();
-            app.waitForFinished(5000);
+            app.terminate(); // Chromium ends its helper processes only when asked to end
+            if (!app.waitForFinished(10000)) {
+                app.kill();
+                app.waitForFinished(5000);
+            }
         }
     }
 
@@ -109,10 +123,7 @@ TEST_F(AccessibleCapture, GtkButtonAndItsBox) {
 
 TEST_F(AccessibleCapture, QtButtonThroughQtsBridge) {
     AccessibilitySwitch on; // Qt applications answer only while accessibility is on
-    for (int i = 0; i < 50 && !accessibilityOn(); ++i) {
-        QTest::qWait(100);
-    }
-    ASSERT_TRUE(accessibilityOn());
+    turnOn(on);
     const QList<QRect> rects = start(MORVANE_QT_BUTTON, {"Qt Window", "300", "200"});
     ASSERT_EQ(rects.size(), 2);
     expectControlAndContainer(rects[0], "Gamma", rects[1]);
@@ -129,6 +140,53 @@ TEST_F(AccessibleCapture, StoppedApplicationGivesTheX11AnswerWithinTheDeadline) 
     EXPECT_EQ(dispatcher.lastFile().toStdString(), dir.filePath("Stoppedtemp1.bmp").toStdString());
     EXPECT_EQ(picture.size(), desktop.windowRect(dispatcher.TargetWnd).size());
     EXPECT_LT(elapsed, 300 + 400); // the deadline, and the grab and the file on a busy machine
+}
+
+// Chromium's address bar shows "127.0.0.1:port/page.html"; the page's full address, scheme
+// included, comes from its web document.
+TEST_F(AccessibleCapture, ChromiumAddressBarOpensItsPage) {
+    AccessibilitySwitch on; // Chromium joins the bus only while accessibility is on
+    turnOn(on);
+    test::PageServer server("<html><head><title>Bar Test</title></head><body>page</body></html>");
+    const QString address = server.url().toString();
+    QTemporaryDir profile;
+    QStringList arguments{"--force-renderer-accessibility",
+                          "--user-data-dir=" + profile.path(),
+                          "--no-first-run",
+                          "--disable-gpu",
+                          "--window-position=0,0",
+                          "--window-size=1200,800",
+                          address};
+    if (::geteuid() == 0) {
+        arguments.prepend("--no-sandbox"); // Chromium refuses to run as root otherwise
+    }
+    app.start("/usr/bin/chromium", arguments);
+    ASSERT_TRUE(app.waitForStarted(20000));
+
+    // The address bar is at the top left of the window's toolbar; wait until the bus
+    // shows it with the page's address.
+    const QPoint bar(400, 63);
+    windows.warpPointer(bar);
+    QString shown;
+    QString document;
+    for (QElapsedTimer waited; !waited.isValid() || waited.elapsed() < 60000; QTest::qWait(250)) {
+        if (!waited.isValid()) {
+            waited.start();
+        }
+        const WindowId window = desktop.windowAt(bar);
+        const auto hit = lookup.elementAt(window, desktop.windowRect(window), bar);
+        shown = hit && !hit->chain.isEmpty() ? hit->chain.first().text : QString();
+        document = hit && !hit->chain.isEmpty() ? hit->chain.first().document : QString();
+        if (shown.endsWith(QStringLiteral("/page.html"))) {
+            break;
+        }
+    }
+    ASSERT_EQ(shown.toStdString(), address.mid(QStringLiteral("http://").size()).toStdString());
+    EXPECT_EQ(document.toStdString(), address.toStdString());
+
+    host.mode = CaptureMode::WebPage;
+    dispatcher.DoCapture();
+    EXPECT_EQ(opener.addresses, QStringList{address});
 }
 
 } // namespace
