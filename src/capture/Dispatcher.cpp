@@ -220,7 +220,7 @@ void Dispatcher::cropToAccessible(QImage& picture, QString& title, WindowId unde
 }
 
 QString Dispatcher::addressUnderPointer(QPoint pointer) {
-    const QString windowText = trimSpaces(textOf(desktop_, TargetWnd));
+    QString windowText = trimSpaces(textOf(desktop_, TargetWnd));
     if (windowText.contains(QLatin1Char('\\')) || windowText.contains(QLatin1String("//"))) {
         return windowText;
     }
@@ -231,8 +231,8 @@ QString Dispatcher::addressUnderPointer(QPoint pointer) {
             const AccessibleElement& entry = hit->chain.first();
             // A browser that shows the address without its scheme may tell the page's
             // full address; it is taken when it is the one the entry shows.
-            const QString shown = completeWebAddress(entry.text);
-            const QString full = exactWebAddress(entry.document);
+            QString shown = completeWebAddress(entry.text);
+            QString full = exactWebAddress(entry.document);
             if (!full.isEmpty() && !shown.isEmpty() &&
                 QUrl(full).matches(QUrl(shown), QUrl::RemoveScheme | QUrl::StripTrailingSlash)) {
                 return full;
@@ -246,7 +246,7 @@ QString Dispatcher::addressUnderPointer(QPoint pointer) {
     }
     // The user may just have copied the address from any browser's address bar.
     for (const bool selection : {false, true}) {
-        const QString copied = exactWebAddress(clipboard_.text(selection));
+        QString copied = exactWebAddress(clipboard_.text(selection));
         if (!copied.isEmpty()) {
             return copied;
         }
