@@ -8,6 +8,8 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QUrl>
+#include <algorithm>
 #include <exception>
 #include <unordered_set>
 
@@ -45,10 +47,74 @@ bool isThunderForm(const QByteArray& className) {
 // Bounds the parent climb: owner links on X can form a loop, which must not hang a capture.
 constexpr int kMaxClimb = 256;
 
+bool isWebScheme(const QUrl& url) {
+    return (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https")) &&
+           !url.host().isEmpty();
+}
+
+bool hasBlank(const QString& text) {
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.isSpace(); });
+}
+
 } // namespace
+
+std::optional<AccessibleTarget> accessibleTarget(const AccessibleHit& hit, CaptureMode mode,
+                                                 QRect windowRect) {
+    if (hit.chain.isEmpty()) {
+        return std::nullopt;
+    }
+    const AccessibleElement& control = hit.chain.first();
+    const QRect controlRect = control.rect.intersected(windowRect);
+    if (controlRect.isEmpty()) {
+        return std::nullopt;
+    }
+    if (mode == CaptureMode::Control) {
+        return AccessibleTarget{controlRect, control.name.isEmpty() ? control.text : control.name};
+    }
+    for (qsizetype i = 1; i < hit.chain.size(); ++i) {
+        const QRect rect = hit.chain[i].rect.intersected(windowRect);
+        if (rect != controlRect && rect.contains(controlRect)) {
+            return AccessibleTarget{rect, hit.chain[i].name};
+        }
+    }
+    return std::nullopt;
+}
+
+QString completeWebAddress(const QString& shown) {
+    const QString text = shown.trimmed();
+    if (text.isEmpty() || hasBlank(text)) {
+        return {};
+    }
+    const QUrl url = QUrl::fromUserInput(text);
+    // A single word is a search to a browser, not a host.
+    const QString host = url.host();
+    if (!url.isValid() || !isWebScheme(url) ||
+        (!host.contains(QLatin1Char('.')) && !host.contains(QLatin1Char(':')) &&
+         host != QLatin1String("localhost"))) {
+        return {};
+    }
+    return url.toString();
+}
+
+QString exactWebAddress(const QString& text) {
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty() || hasBlank(trimmed)) {
+        return {};
+    }
+    const QUrl url(trimmed, QUrl::StrictMode);
+    return url.isValid() && isWebScheme(url) ? url.toString() : QString();
+}
 
 void QtClipboard::setImage(const QImage& image) {
     QGuiApplication::clipboard()->setImage(image, QClipboard::Clipboard);
+}
+
+QString QtClipboard::text(bool selection) const {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (selection && !clipboard->supportsSelection()) {
+        return {};
+    }
+    return clipboard->text(selection ? QClipboard::Selection : QClipboard::Clipboard);
 }
 
 WindowId captureTarget(Desktop& desktop, CaptureMode mode, WindowId underPointer) {
@@ -102,23 +168,28 @@ void Dispatcher::runRequest() {
 
     const QPoint pointer = desktop_.pointerPosition();
     TargetWnd = desktop_.windowAt(pointer);
+    const WindowId underPointer = TargetWnd;
 
     const CaptureMode mode = host_.captureMode();
     if (mode == CaptureMode::WebPage) {
-        openWebAddress();
+        openWebAddress(pointer);
         return;
     }
     TargetWnd = captureTarget(desktop_, mode, TargetWnd);
-    const QString title = CleanTitle(textOf(desktop_, TargetWnd));
+    QString title = CleanTitle(textOf(desktop_, TargetWnd));
 
     const bool withPointer = host_.pointerOverlay();
-    const QImage picture = mode == CaptureMode::FullScreen
-                               ? GrabFullScreen(desktop_, pointer, withPointer)
-                               : GrabWindowRect(desktop_, TargetWnd, pointer, withPointer);
+    QImage picture = mode == CaptureMode::FullScreen
+                         ? GrabFullScreen(desktop_, pointer, withPointer)
+                         : GrabWindowRect(desktop_, TargetWnd, pointer, withPointer);
     if (picture.isNull()) {
         qCWarning(lcMorvane) << "capture request ended: the grab gave no picture of window"
                              << TargetWnd;
         return;
+    }
+    // The pixels are taken; only now is the bus asked which part of them is the target.
+    if ((mode == CaptureMode::Control || mode == CaptureMode::Container) && accessibility_) {
+        cropToAccessible(picture, title, underPointer, pointer, mode);
     }
     clipboard_.setImage(picture);
     host_.holdPicture(picture);
@@ -134,10 +205,63 @@ void Dispatcher::runRequest() {
     }
 }
 
-void Dispatcher::openWebAddress() {
-    const QString address = trimSpaces(textOf(desktop_, TargetWnd));
-    if (!address.contains(QLatin1Char('\\')) && !address.contains(QLatin1String("//"))) {
-        qCInfo(lcMorvane) << "web capture request ended: no address under the pointer:" << address;
+void Dispatcher::cropToAccessible(QImage& picture, QString& title, WindowId underPointer,
+                                  QPoint pointer, CaptureMode mode) {
+    const QRect windowRect = desktop_.windowRect(underPointer);
+    const QRect grabbed = desktop_.windowRect(TargetWnd);
+    const std::optional<AccessibleHit> hit =
+        accessibility_->elementAt(underPointer, windowRect, pointer);
+    const std::optional<AccessibleTarget> target =
+        hit ? accessibleTarget(*hit, mode, windowRect) : std::nullopt;
+    if (!target || !grabbed.contains(target->rect) || picture.size() != grabbed.size()) {
+        return; // the X window stands
+    }
+    picture = picture.copy(target->rect.translated(-grabbed.topLeft()));
+    const QString windowTitle = CleanTitle(textOf(desktop_, underPointer));
+    const QString name = CleanTitle(target->name);
+    title = name.isEmpty() ? windowTitle : name;
+}
+
+QString Dispatcher::addressUnderPointer(QPoint pointer) {
+    QString windowText = trimSpaces(textOf(desktop_, TargetWnd));
+    if (windowText.contains(QLatin1Char('\\')) || windowText.contains(QLatin1String("//"))) {
+        return windowText;
+    }
+    if (accessibility_) {
+        const std::optional<AccessibleHit> hit =
+            accessibility_->elementAt(TargetWnd, desktop_.windowRect(TargetWnd), pointer);
+        if (hit && !hit->chain.isEmpty() && hit->chain.first().editable) {
+            const AccessibleElement& entry = hit->chain.first();
+            // A browser that shows the address without its scheme may tell the page's
+            // full address; it is taken when it is the one the entry shows.
+            QString shown = completeWebAddress(entry.text);
+            QString full = exactWebAddress(entry.document);
+            if (!full.isEmpty() && !shown.isEmpty() &&
+                QUrl(full).matches(QUrl(shown), QUrl::RemoveScheme | QUrl::StripTrailingSlash)) {
+                return full;
+            }
+            if (!shown.isEmpty()) {
+                return shown;
+            }
+            qCInfo(lcMorvane) << "web capture: the entry under the pointer holds no address:"
+                              << entry.text;
+        }
+    }
+    // The user may just have copied the address from any browser's address bar.
+    for (const bool selection : {false, true}) {
+        QString copied = exactWebAddress(clipboard_.text(selection));
+        if (!copied.isEmpty()) {
+            return copied;
+        }
+    }
+    return {};
+}
+
+void Dispatcher::openWebAddress(QPoint pointer) {
+    const QString address = addressUnderPointer(pointer);
+    if (address.isEmpty()) {
+        qCInfo(lcMorvane) << "web capture request ended: no address under the pointer:"
+                          << textOf(desktop_, TargetWnd);
         prompts_.message(QStringLiteral("请将鼠标悬停在网页浏览器的地址栏上"),
                          MessageScope::System);
         return;

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "capture/CaptureFile.h"
+#include "platform/Accessibility.h"
 #include "platform/Desktop.h"
 
 #include <QImage>
 #include <QPoint>
 #include <QString>
 #include <functional>
+#include <optional>
 
 namespace morvane {
 
@@ -32,11 +34,17 @@ class ClipboardSink {
 public:
     virtual ~ClipboardSink() = default;
     virtual void setImage(const QImage& image) = 0;
+    // The text the clipboard (selection false) or the primary selection (true) holds.
+    virtual QString text(bool selection) const {
+        (void)selection;
+        return {};
+    }
 };
 
 class QtClipboard final : public ClipboardSink {
 public:
     void setImage(const QImage& image) override;
+    QString text(bool selection) const override;
 };
 
 // Opens an address found under the pointer in the program's own browser window.
@@ -51,6 +59,26 @@ public:
 // last window of its parent chain, stopping early at a window of class "ThunderFormDC"
 // (window).
 WindowId captureTarget(Desktop& desktop, CaptureMode mode, WindowId underPointer);
+
+// What the accessibility bus makes of a control or container capture inside the window
+// (windowRect): the rectangle to capture, clipped to the window, and the element's name.
+// The control is the deepest element; the container, its nearest ancestor whose clipped
+// rectangle strictly holds the control's. Nothing where the bus has no better answer than
+// the X window itself.
+struct AccessibleTarget {
+    QRect rect;
+    QString name;
+};
+std::optional<AccessibleTarget> accessibleTarget(const AccessibleHit& hit, CaptureMode mode,
+                                                 QRect windowRect);
+
+// An address shown on the screen, completed as a browser completes what is typed into its
+// address bar ("example.org/path" is http://example.org/path). Only http and https
+// addresses with a host are accepted; anything else gives an empty string.
+QString completeWebAddress(const QString& shown);
+
+// The one http or https address the text holds, all of it: empty unless it is exactly that.
+QString exactWebAddress(const QString& text);
 
 // Carries out one capture request from start to file.
 class Dispatcher {
@@ -67,6 +95,8 @@ public:
     const QString& lastFile() const { return lastFile_; }
 
     void setWebAddressOpener(WebAddressOpener* opener) { webOpener_ = opener; }
+    // Where controls drawn without X windows of their own are looked up; none: X11 only.
+    void setAccessibleLookup(AccessibleLookup* lookup) { accessibility_ = lookup; }
 
     // Told how writing each capture's file ended, written or not, once the picture is on
     // the clipboard; the shell tells the user.
@@ -75,13 +105,17 @@ public:
 
 private:
     void runRequest();
-    void openWebAddress();
+    void openWebAddress(QPoint pointer);
+    QString addressUnderPointer(QPoint pointer);
+    void cropToAccessible(QImage& picture, QString& title, WindowId underPointer, QPoint pointer,
+                          CaptureMode mode);
 
     CaptureHost& host_;
     Desktop& desktop_;
     Prompts& prompts_;
     ClipboardSink& clipboard_;
     WebAddressOpener* webOpener_;
+    AccessibleLookup* accessibility_ = nullptr;
     QString lastFile_;
     FileReport fileReport_;
 };

@@ -286,6 +286,9 @@ void Frm_Main::buildControls() {
     place(Opt_All, 5640, 240, 1095, 375);
     Opt_Web = frameButton<QRadioButton>(QStringLiteral("网页抓图"), Frame1);
     place(Opt_Web, 360, 720, 1095, 375);
+    Opt_Web->setToolTip(
+        QStringLiteral("鼠标停在浏览器的地址栏上按热键，即在本程序的浏览器窗口中打开该网页；"
+                       "取不到地址时，打开剪贴板中唯一的 http/https 网址"));
     Chk_Cursor = frameButton<QCheckBox>(QStringLiteral("鼠标指针"), Frame1);
     place(Chk_Cursor, 2280, 720, 1095, 255);
     Chk_Time = frameButton<QCheckBox>(QStringLiteral("定时抓图"), Frame1);

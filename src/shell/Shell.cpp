@@ -15,6 +15,7 @@
 #include "editor/FileDialogs.h"
 #include "editor/FrmApp.h"
 #include "editor/MDIForm1.h"
+#include "platform/Accessibility.h"
 #include "platform/X11Desktop.h"
 #include "webcapture/WebLoader.h"
 #include <QMenu>
@@ -90,6 +91,7 @@ bool Shell::startUp() {
     connect(main_->Chk_Time, &QCheckBox::toggled, this, &Shell::followDelayedCapture);
 
     main_->loadSettings();
+    turnAccessibilityOn();
     installTrayIcon();
     if (!instanceLock_.held()) {
         announce(QStringLiteral("无法确认程序是否已在运行"),
@@ -116,6 +118,7 @@ void Shell::shutDown() {
     }
     releaseHotkey();
     removeTrayIcon();
+    restoreAccessibility();
     if (main_) {
         main_->hide();
     }
@@ -130,8 +133,18 @@ Dispatcher& Shell::dispatcher() {
         dispatcher_->setWebAddressOpener(&webOpener_);
         dispatcher_->setFileReport(
             [this](const CaptureFileResult& result) { reportCaptureFile(result); });
+        accessibility_ = std::make_unique<AtspiLookup>();
+        dispatcher_->setAccessibleLookup(accessibility_.get());
     }
     return *dispatcher_;
+}
+
+void Shell::turnAccessibilityOn() {
+    accessibilitySwitch_ = std::make_unique<AccessibilitySwitch>();
+}
+
+void Shell::restoreAccessibility() {
+    accessibilitySwitch_.reset();
 }
 
 void Shell::installTrayIcon() {

@@ -13,6 +13,8 @@ namespace morvane {
 // font, and a life that does not end when the last window hides.
 void configureApplication();
 
+class AccessibilitySwitch;
+class AtspiLookup;
 class Dispatcher;
 class Frm_Main;
 class GlobalHotkey;
@@ -86,6 +88,9 @@ private:
     void announce(const QString& title, const QString& text);
     void reportCaptureFile(const CaptureFileResult& result);
     void followDelayedCapture();
+    // Accessibility on for the program's life, so that applications expose their controls.
+    void turnAccessibilityOn();
+    void restoreAccessibility();
 
     SettingsStore& settings_;
     Prompts& prompts_;
@@ -94,7 +99,9 @@ private:
     std::unique_ptr<Frm_Main> main_;
     std::unique_ptr<X11Desktop> desktop_;
     std::unique_ptr<QtClipboard> clipboard_;
+    std::unique_ptr<AtspiLookup> accessibility_;
     std::unique_ptr<Dispatcher> dispatcher_;
+    std::unique_ptr<AccessibilitySwitch> accessibilitySwitch_;
     std::unique_ptr<GlobalHotkey> hotkey_;
     std::unique_ptr<TrayIcon> tray_;
     std::unique_ptr<WebBrowser> browser_;

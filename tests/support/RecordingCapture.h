@@ -26,7 +26,9 @@ struct RecordingHost final : CaptureHost {
 
 struct RecordingClipboard final : ClipboardSink {
     QList<QImage> images;
+    QString copied; // the clipboard's text
     void setImage(const QImage& image) override { images << image; }
+    QString text(bool selection) const override { return selection ? QString() : copied; }
 };
 
 struct RecordingOpener final : WebAddressOpener {

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "platform/Desktop.h"
+
+#include <QList>
+#include <QPoint>
+#include <QRect>
+#include <QString>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace morvane {
+
+// One element the accessibility bus reports: a control or a container drawn inside an
+// application's window. Rectangles are in screen pixels.
+struct AccessibleElement {
+    QRect rect;
+    QString name;
+    QString text; // the element's text, for elements that have one (entries, labels)
+    QString role; // the bus's role name, "push button", "entry", ...
+    bool editable = false;
+    QString document; // the address of the page a browser shows, where it tells it
+};
+
+// The element under a point and the elements holding it, the deepest first and the
+// application's frame last. Only the deepest one carries name, text and role.
+struct AccessibleHit {
+    QList<AccessibleElement> chain;
+};
+
+// Asks the desktop's accessibility bus what lies at a point inside an X window. An answer
+// is never awaited past the deadline: nothing (as for no bus at all) is answered then.
+class AccessibleLookup {
+public:
+    virtual ~AccessibleLookup() = default;
+    virtual std::optional<AccessibleHit> elementAt(WindowId window, QRect windowRect,
+                                                   QPoint point) = 0;
+};
+
+// The path from a frame down to the deepest element holding the point: each step goes to
+// the first child that is showing and whose non-empty rectangle holds it. The frame comes
+// first. Tree gives Node, children(Node) -> std::optional<std::vector<Node>> and
+// extents(Node) -> std::optional<QRect> (empty for an element not showing); nothing from
+// either means the bus stopped answering, and then the whole look-up gives nothing.
+template <typename Tree>
+std::optional<std::vector<typename Tree::Node>> deepestAt(Tree& tree, typename Tree::Node frame,
+                                                          QPoint point) {
+    // Bounds the descent: a tree that loops back on itself must not hang a capture.
+    constexpr int kMaxDepth = 64;
+    std::vector<typename Tree::Node> path{frame};
+    for (int depth = 0; depth < kMaxDepth; ++depth) {
+        const auto children = tree.children(path.back());
+        if (!children) {
+            return std::nullopt;
+        }
+        bool descended = false;
+        for (const auto& child : *children) {
+            const std::optional<QRect> extents = tree.extents(child);
+            if (!extents) {
+                return std::nullopt;
+            }
+            if (!extents->isEmpty() && extents->contains(point)) {
+                path.push_back(child);
+                descended = true;
+                break;
+            }
+        }
+        if (!descended) {
+            break;
+        }
+    }
+    return path;
+}
+
+// The look-up through libatspi, on the session's accessibility bus. The bus is joined at
+// the first question, never before; without a D-Bus session every answer is nothing.
+class AtspiLookup final : public AccessibleLookup {
+public:
+    explicit AtspiLookup(std::chrono::milliseconds deadline = std::chrono::milliseconds(300));
+    ~AtspiLookup() override;
+    AtspiLookup(const AtspiLookup&) = delete;
+    AtspiLookup& operator=(const AtspiLookup&) = delete;
+
+    std::optional<AccessibleHit> elementAt(WindowId window, QRect windowRect,
+                                           QPoint point) override;
+
+private:
+    bool join();
+
+    std::chrono::milliseconds deadline_;
+    enum class State { Unjoined, Joined, Unavailable } state_ = State::Unjoined;
+    struct XConnection;
+    std::unique_ptr<XConnection> x_;
+    struct Worker;
+    std::unique_ptr<Worker> worker_;
+};
+
+// Turns the desktop's accessibility on (org.a11y.Status IsEnabled) for as long as the
+// object lives, if it was off: toolkits expose their controls only while it is on. The
+// question is asked without waiting; the old state is put back on destruction.
+class AccessibilitySwitch {
+public:
+    AccessibilitySwitch();
+    ~AccessibilitySwitch();
+    AccessibilitySwitch(const AccessibilitySwitch&) = delete;
+    AccessibilitySwitch& operator=(const AccessibilitySwitch&) = delete;
+
+private:
+    bool turnedOn_ = false;
+    std::shared_ptr<bool> alive_;
+};
+
+} // namespace morvane

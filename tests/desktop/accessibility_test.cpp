@@ -1,0 +1,192 @@
+// Controls of real toolkits, drawn without X windows of their own, found through the
+// accessibility bus that with-desktop --a11y-bus starts.
+#include "capture/Dispatcher.h"
+#include "platform/Accessibility.h"
+#include "platform/X11Desktop.h"
+#include "support/PageServer.h"
+#include "support/RecordingCapture.h"
+#include "support/RecordingPrompts.h"
+#include "support/TestWindows.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace morvane;
+
+namespace {
+
+bool accessibilityOn() {
+    QDBusMessage get = QDBusMessage::createMethodCall("org.a11y.Bus", "/org/a11y/bus",
+                                                      "org.freedesktop.DBus.Properties", "Get");
+    get << QStringLiteral("org.a11y.Status") << QStringLiteral("IsEnabled");
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 1000);
+    return !reply.arguments().isEmpty() &&
+           reply.arguments().first().value<QDBusVariant>().variant().toBool();
+}
+
+// Turns accessibility on and waits until the bus says so.
+void turnOn(AccessibilitySwitch& on) {
+    (void)on;
+    for (int i = 0; i < 50 && !accessibilityOn(); ++i) {
+        QTest::qWait(100);
+    }
+    ASSERT_TRUE(accessibilityOn());
+}
+
+class AccessibleCapture : public ::testing::Test {
+protected:
+    AccessibleCapture() {
+        host.folder = dir.path();
+        dispatcher.setAccessibleLookup(&lookup);
+    }
+    ~AccessibleCapture() override {
+        if (app.state() != QProcess::NotRunning) {
+            ::kill(static_cast<pid_t>(app.processId()), SIGCONT);
+            app.terminate(); // Chromium ends its helper processes only when asked to end
+            if (!app.waitForFinished(10000)) {
+                app.kill();
+                app.waitForFinished(5000);
+            }
+        }
+    }
+
+    // Starts the application and returns the rectangles it prints before "ready".
+    QList<QRect> start(const QString& program, const QStringList& arguments) {
+        app.start(program, arguments);
+        QList<QRect> rects;
+        while (app.waitForReadyRead(20000)) {
+            while (app.canReadLine()) {
+                const QList<QByteArray> line = app.readLine().trimmed().split(' ');
+                if (line.first() == "ready") {
+                    QTest::qWait(300); // the bus learns of the window's last changes
+                    return rects;
+                }
+                if (line.size() == 4) {
+                    rects << QRect(line[0].toInt(), line[1].toInt(), line[2].toInt(),
+                                   line[3].toInt());
+                }
+            }
+        }
+        ADD_FAILURE() << "the application did not start: " << app.readAllStandardError().data();
+        return rects;
+    }
+
+    QImage capture(CaptureMode mode, QPoint at) {
+        windows.warpPointer(at);
+        host.mode = mode;
+        dispatcher.DoCapture();
+        return QImage(dispatcher.lastFile(), "BMP");
+    }
+
+    // Control mode writes the control's rectangle named after it, container mode its
+    // container's; window and full-screen modes stay as they were.
+    void expectControlAndContainer(QRect control, const QString& name, QRect container) {
+        const QImage controlPicture = capture(CaptureMode::Control, control.center());
+        EXPECT_EQ(dispatcher.lastFile().toStdString(),
+                  dir.filePath(name + "temp1.bmp").toStdString());
+        EXPECT_EQ(controlPicture.size(), control.size());
+        EXPECT_EQ(capture(CaptureMode::Container, control.center()).size(), container.size());
+        const WindowId window = desktop.windowAt(control.center());
+        EXPECT_EQ(capture(CaptureMode::Window, control.center()).size(),
+                  desktop.windowRect(desktop.parentOf(window)).size());
+        EXPECT_EQ(capture(CaptureMode::FullScreen, control.center()).size(), QSize(1920, 1080));
+    }
+
+    QTemporaryDir dir;
+    test::TestWindows windows;
+    X11Desktop desktop;
+    AtspiLookup lookup;
+    test::RecordingHost host;
+    test::RecordingPrompts prompts;
+    QtClipboard clipboard;
+    test::RecordingOpener opener;
+    Dispatcher dispatcher{host, desktop, prompts, clipboard, &opener};
+    QProcess app;
+};
+
+const QString kGtkWindow = QStringLiteral(MORVANE_TEST_SUPPORT "/gtk_window.py");
+
+TEST_F(AccessibleCapture, GtkButtonAndItsBox) {
+    const QList<QRect> rects = start("/usr/bin/python3", {kGtkWindow, "Gtk Window", "300", "200"});
+    ASSERT_EQ(rects.size(), 4);
+    expectControlAndContainer(rects[1], "Beta", rects[2]);
+}
+
+TEST_F(AccessibleCapture, QtButtonThroughQtsBridge) {
+    AccessibilitySwitch on; // Qt applications answer only while accessibility is on
+    turnOn(on);
+    const QList<QRect> rects = start(MORVANE_QT_BUTTON, {"Qt Window", "300", "200"});
+    ASSERT_EQ(rects.size(), 2);
+    expectControlAndContainer(rects[0], "Gamma", rects[1]);
+}
+
+TEST_F(AccessibleCapture, StoppedApplicationGivesTheX11AnswerWithinTheDeadline) {
+    const QList<QRect> rects = start("/usr/bin/python3", {kGtkWindow, "Stopped", "300", "200"});
+    ASSERT_EQ(rects.size(), 4);
+    ASSERT_EQ(::kill(static_cast<pid_t>(app.processId()), SIGSTOP), 0);
+    QElapsedTimer timer;
+    timer.start();
+    const QImage picture = capture(CaptureMode::Control, rects[1].center());
+    const qint64 elapsed = timer.elapsed();
+    EXPECT_EQ(dispatcher.lastFile().toStdString(), dir.filePath("Stoppedtemp1.bmp").toStdString());
+    EXPECT_EQ(picture.size(), desktop.windowRect(dispatcher.TargetWnd).size());
+    EXPECT_LT(elapsed, 300 + 400); // the deadline, and the grab and the file on a busy machine
+}
+
+// Chromium's address bar shows "127.0.0.1:port/page.html"; the page's full address, scheme
+// included, comes from its web document.
+TEST_F(AccessibleCapture, ChromiumAddressBarOpensItsPage) {
+    AccessibilitySwitch on; // Chromium joins the bus only while accessibility is on
+    turnOn(on);
+    test::PageServer server("<html><head><title>Bar Test</title></head><body>page</body></html>");
+    const QString address = server.url().toString();
+    QTemporaryDir profile;
+    QStringList arguments{"--force-renderer-accessibility",
+                          "--user-data-dir=" + profile.path(),
+                          "--no-first-run",
+                          "--disable-gpu",
+                          "--window-position=0,0",
+                          "--window-size=1200,800",
+                          address};
+    if (::geteuid() == 0) {
+        arguments.prepend("--no-sandbox"); // Chromium refuses to run as root otherwise
+    }
+    app.start("/usr/bin/chromium", arguments);
+    ASSERT_TRUE(app.waitForStarted(20000));
+
+    // The address bar is at the top left of the window's toolbar; wait until the bus
+    // shows it with the page's address.
+    const QPoint bar(400, 63);
+    windows.warpPointer(bar);
+    QString shown;
+    QString document;
+    for (QElapsedTimer waited; !waited.isValid() || waited.elapsed() < 60000; QTest::qWait(250)) {
+        if (!waited.isValid()) {
+            waited.start();
+        }
+        const WindowId window = desktop.windowAt(bar);
+        const auto hit = lookup.elementAt(window, desktop.windowRect(window), bar);
+        shown = hit && !hit->chain.isEmpty() ? hit->chain.first().text : QString();
+        document = hit && !hit->chain.isEmpty() ? hit->chain.first().document : QString();
+        if (shown.endsWith(QStringLiteral("/page.html"))) {
+            break;
+        }
+    }
+    ASSERT_EQ(shown.toStdString(), address.mid(QStringLiteral("http://").size()).toStdString());
+    EXPECT_EQ(document.toStdString(), address.toStdString());
+
+    host.mode = CaptureMode::WebPage;
+    dispatcher.DoCapture();
+    EXPECT_EQ(opener.addresses, QStringList{address});
+}
+
+} // namespace

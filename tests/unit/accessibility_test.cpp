@@ -1,0 +1,126 @@
+// The pure parts of finding controls through the accessibility bus: the descent to the
+// deepest element, the control and container rectangles, and addresses read off a screen.
+#include "capture/Dispatcher.h"
+#include "platform/Accessibility.h"
+#include "support/MemoryDesktop.h"
+#include "support/RecordingCapture.h"
+#include "support/RecordingPrompts.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <map>
+
+using namespace morvane;
+
+namespace {
+
+// An element tree in memory: each node's rectangle (empty: not showing) and children.
+struct MemoryTree {
+    using Node = int;
+    std::map<int, QRect> rects;
+    std::map<int, std::vector<int>> kids;
+    int silentFrom = 1000; // nodes from this id on never answer
+
+    std::optional<std::vector<int>> children(int node) {
+        return node >= silentFrom ? std::nullopt : std::optional(kids[node]);
+    }
+    std::optional<QRect> extents(int node) {
+        return node >= silentFrom ? std::nullopt : std::optional(rects[node]);
+    }
+};
+
+TEST(AccessibleDescent, TakesTheFirstShowingChildHoldingThePointDownToTheDeepest) {
+    MemoryTree tree;
+    tree.rects = {
+        {1, QRect(0, 0, 400, 300)}, {2, QRect(10, 10, 300, 50)}, {3, QRect()},
+        {4, QRect(20, 20, 0, 30)},  {5, QRect(100, 20, 60, 30)}, {6, QRect(200, 20, 60, 30)}};
+    // 3 hides, 4 is empty: both are passed over although the point lies where they would be.
+    tree.kids = {{1, {2}}, {2, {3, 4, 5, 6}}};
+    EXPECT_EQ(deepestAt(tree, 1, QPoint(120, 30)), (std::vector<int>{1, 2, 5}));
+    EXPECT_EQ(deepestAt(tree, 1, QPoint(300, 200)), (std::vector<int>{1}));
+    // An application that stops answering half-way gives no answer at all.
+    tree.silentFrom = 6;
+    EXPECT_EQ(deepestAt(tree, 1, QPoint(220, 30)), std::nullopt);
+}
+
+AccessibleHit buttonInBox() {
+    return {{{.rect = QRect(100, 100, 60, 30), .name = "Beta", .text = "t"},
+             {.rect = QRect(100, 100, 60, 30), .name = "same size"},
+             {.rect = QRect(90, 90, 400, 50), .name = "box"},
+             {.rect = QRect(0, 0, 800, 600), .name = "frame"}}};
+}
+
+TEST(AccessibleTargetRule, ControlIsTheDeepestAndContainerTheNearestStrictlyLargerClipped) {
+    const QRect window(50, 50, 300, 300);
+    const auto control = accessibleTarget(buttonInBox(), CaptureMode::Control, window);
+    ASSERT_TRUE(control);
+    EXPECT_EQ(control->rect, QRect(100, 100, 60, 30));
+    EXPECT_EQ(control->name, QStringLiteral("Beta"));
+    const auto container = accessibleTarget(buttonInBox(), CaptureMode::Container, window);
+    ASSERT_TRUE(container);
+    EXPECT_EQ(container->rect, QRect(90, 90, 260, 50)); // the box, cut at the window's edge
+    EXPECT_EQ(container->name, QStringLiteral("box"));
+    // Nothing larger inside the window, or a control outside it: the X window stands.
+    EXPECT_FALSE(accessibleTarget(buttonInBox(), CaptureMode::Container, QRect(100, 100, 60, 30)));
+    EXPECT_FALSE(accessibleTarget(buttonInBox(), CaptureMode::Control, QRect(0, 0, 50, 50)));
+}
+
+class AddressCompletion : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
+
+TEST_P(AddressCompletion, CompletesAsABrowserAndAcceptsOnlyWebAddresses) {
+    EXPECT_EQ(completeWebAddress(QString::fromUtf8(GetParam().first)),
+              QString::fromUtf8(GetParam().second));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shown, AddressCompletion,
+    ::testing::Values(std::pair{"example.org/path", "http://example.org/path"},
+                      std::pair{" 127.0.0.1:8000/x ", "http://127.0.0.1:8000/x"},
+                      std::pair{"https://a.example/q?b=1", "https://a.example/q?b=1"},
+                      std::pair{"localhost:28777/", "http://localhost:28777/"},
+                      std::pair{"weather", ""}, std::pair{"two words.org", ""},
+                      std::pair{"ftp://example.org/f", ""}, std::pair{"file:///etc/passwd", ""},
+                      std::pair{"javascript:alert(1)", ""}, std::pair{"", ""}));
+
+// Answers every look-up with the same element.
+struct FixedLookup final : AccessibleLookup {
+    std::optional<AccessibleHit> hit;
+    int asked = 0;
+    std::optional<AccessibleHit> elementAt(WindowId, QRect, QPoint) override {
+        ++asked;
+        return hit;
+    }
+};
+
+TEST(WebAddressUnderPointer, EntryTextThenClipboardThenTheMessage) {
+    QTemporaryDir dir;
+    MemoryDesktop desktop;
+    desktop.add({.rect = QRect(0, 0, 800, 600), .title = "Page title"});
+    desktop.setPointer(QPoint(100, 40));
+    test::RecordingHost host;
+    host.folder = dir.path();
+    host.mode = CaptureMode::WebPage;
+    test::RecordingPrompts prompts;
+    test::RecordingClipboard images;
+    test::RecordingOpener opener;
+    FixedLookup bus;
+    Dispatcher dispatcher{host, desktop, prompts, images, &opener};
+    dispatcher.setAccessibleLookup(&bus);
+    images.copied = QStringLiteral("https://copied.example/a");
+
+    bus.hit = AccessibleHit{{{.text = "example.org/shown", .editable = true}}};
+    dispatcher.DoCapture();
+    // The full address the browser tells is taken when it is the page the entry shows.
+    bus.hit->chain[0].document = QStringLiteral("https://example.org/shown");
+    dispatcher.DoCapture();
+    bus.hit->chain[0].editable = false; // a label: its text is not an address bar's
+    dispatcher.DoCapture();
+    images.copied = QStringLiteral("https://a.example https://b.example");
+    dispatcher.DoCapture();
+    EXPECT_EQ(opener.addresses,
+              QStringList({"http://example.org/shown", "https://example.org/shown",
+                           "https://copied.example/a"}));
+    EXPECT_EQ(prompts.messages, QStringList{"请将鼠标悬停在网页浏览器的地址栏上"});
+}
+
+} // namespace
