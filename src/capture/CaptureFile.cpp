@@ -6,7 +6,6 @@
 
 #include <QFile>
 #include <cerrno>
-#include <sys/stat.h>
 
 namespace morvane {
 
@@ -14,12 +13,6 @@ namespace {
 
 // Each lost race marks one more name taken; this many in a row means something is wrong.
 constexpr int kMaxAttempts = 1000;
-
-// Any directory entry, a dangling link included, as an exclusive create sees it.
-bool entryExists(const QString& path) {
-    struct stat info {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
-}
 
 } // namespace
 

@@ -73,12 +73,12 @@ namespace {
 // Probing stops being the cheaper way once this many names in a row were taken.
 constexpr int kProbesBeforeListing = 32;
 
+} // namespace
+
 bool entryExists(const QString& path) {
     struct stat info {};
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
-
-} // namespace
 
 FolderNames::FolderNames(QString folder, QString cleanedTitle)
     : folder_(std::move(folder)), title_(std::move(cleanedTitle)),

@@ -27,6 +27,10 @@ std::optional<QString> MakeCaptureFileName(const QString& cleanedTitle,
                                            const std::function<bool(const QString&)>& taken,
                                            int from = 1);
 
+// Whether any directory entry stands at the path, a dangling link included: what an
+// exclusive create would find in its way.
+bool entryExists(const QString& path);
+
 // Whether a name is taken in a folder: any directory entry of that name counts (a file, a
 // folder, a link even when it dangles). Probes a few numbers directly; a folder that already
 // holds many captures of the title is read once instead, so naming stays quick.

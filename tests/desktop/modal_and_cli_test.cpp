@@ -30,6 +30,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <memory>
+
 using namespace morvane;
 using namespace morvane::test;
 
@@ -203,16 +205,28 @@ TEST(FrameLook, SaveFolderControlsHaveTheDefaultLookAndOptionsTheFramesBackgroun
     }
 }
 
-TEST(FirstLayout, SaveAsStandsInPlaceAndThePickerIsCentredWithoutAResize) {
+// A crop container with a 120 x 80 picture opened in its editor, and shown.
+struct CropWindows {
     QTemporaryDir dir;
-    const QString picture = dir.filePath(QStringLiteral("shot.bmp"));
-    ASSERT_TRUE(writeFile(picture, patternBmp(120, 80)));
     RecordingFileDialogs dialogs;
     RecordingPrompts prompts;
-    dialogs.answers << picture;
-    MDIForm1 container(dialogs, prompts, [&] { return dir.path(); });
-    ASSERT_TRUE(container.MDIForm_Load());
-    container.show();
+    std::unique_ptr<MDIForm1> container;
+
+    void open() {
+        const QString picture = dir.filePath(QStringLiteral("shot.bmp"));
+        ASSERT_TRUE(writeFile(picture, patternBmp(120, 80)));
+        dialogs.answers << picture;
+        container = std::make_unique<MDIForm1>(dialogs, prompts, [this] { return dir.path(); });
+        ASSERT_TRUE(container->MDIForm_Load());
+        container->show();
+    }
+};
+
+TEST(FirstLayout, SaveAsStandsInPlaceAndThePickerIsCentredWithoutAResize) {
+    CropWindows windows;
+    ASSERT_NO_FATAL_FAILURE(windows.open());
+    const QTemporaryDir& dir = windows.dir;
+    MDIForm1& container = *windows.container;
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return container.frameGeometry().width() > container.width(); }, 5000));
     const auto saveToLeft = [&] {
@@ -244,15 +258,10 @@ TEST(FirstLayout, SaveAsStandsInPlaceAndThePickerIsCentredWithoutAResize) {
 }
 
 TEST(SaveAsFormat, PngAndJpegNamesGetTheirFormatsAndOtherNamesABitmap) {
-    QTemporaryDir dir;
-    const QString picture = dir.filePath(QStringLiteral("shot.bmp"));
-    ASSERT_TRUE(writeFile(picture, patternBmp(120, 80)));
-    RecordingFileDialogs dialogs;
-    RecordingPrompts prompts;
-    dialogs.answers << picture;
-    MDIForm1 container(dialogs, prompts, [&] { return dir.path(); });
-    ASSERT_TRUE(container.MDIForm_Load());
-    container.show();
+    CropWindows windows;
+    ASSERT_NO_FATAL_FAILURE(windows.open());
+    const QTemporaryDir& dir = windows.dir;
+    MDIForm1& container = *windows.container;
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&container));
     QWidget* area = container.editor()->Picture1;
     QTest::mousePress(area, Qt::LeftButton, {}, QPoint(10, 10));
@@ -270,7 +279,7 @@ TEST(SaveAsFormat, PngAndJpegNamesGetTheirFormatsAndOtherNamesABitmap) {
                                                         {"g", "BM"}};
     for (const auto& [name, magic] : cases) {
         const QString path = dir.filePath(QString::fromLatin1(name));
-        dialogs.answers << path;
+        windows.dialogs.answers << path;
         QTest::mouseClick(container.Cmd_SaveTo, Qt::LeftButton);
         const QByteArray bytes = fileBytes(path);
         EXPECT_TRUE(bytes.startsWith(magic)) << name;

@@ -221,42 +221,18 @@ QRgb realPageAt(const QList<QRgb>& flow, int viewHeight, int x, int y) {
     return flow.value(y / 100, 0xffffff);
 }
 
-// Serves the page, and under /img/RRGGBB a flat picture of that colour, 300 ms late.
-class SlowPictures : public QObject {
-public:
-    explicit SlowPictures(QByteArray page) : page_(std::move(page)) {
-        server_.listen(QHostAddress::LocalHost, 0);
-        connect(&server_, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = server_.nextPendingConnection()) {
-                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                    const QByteArray request = socket->readAll();
-                    const qsizetype at = request.indexOf("/img/");
-                    const bool picture = at >= 0 && at < request.indexOf("\r\n");
-                    const QByteArray body =
-                        picture ? "<svg xmlns='http://www.w3.org/2000/svg' width='10' height='10'>"
-                                  "<rect width='10' height='10' fill='#" +
-                                      request.mid(at + 5, 6) + "'/></svg>"
-                                : page_;
-                    QTimer::singleShot(picture ? 300 : 0, socket, [socket, body, picture] {
-                        socket->write(QByteArray("HTTP/1.1 200 OK\r\nContent-Type: ") +
-                                      (picture ? "image/svg+xml" : "text/html") +
-                                      "\r\nContent-Length: " + QByteArray::number(body.size()) +
-                                      "\r\nConnection: close\r\n\r\n" + body);
-                        socket->disconnectFromHost();
-                    });
-                });
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
-        });
+// Answers /img/RRGGBB with a flat picture of that colour, 300 ms late; the rest with the page.
+test::PageReply slowPictures(const QByteArray& request, const QByteArray& page) {
+    const qsizetype at = request.indexOf("/img/");
+    if (at < 0 || at > request.indexOf("\r\n")) {
+        return {.body = page};
     }
-    QUrl url() const {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1/page.html").arg(server_.serverPort()));
-    }
-
-private:
-    QByteArray page_;
-    QTcpServer server_;
-};
+    return {"image/svg+xml",
+            "<svg xmlns='http://www.w3.org/2000/svg' width='10' height='10'><rect width='10' "
+            "height='10' fill='#" +
+                request.mid(at + 5, 6) + "'/></svg>",
+            300};
+}
 } // namespace
 
 TEST_F(WebCapture, TallPageIsStitchedExactly) {
@@ -484,7 +460,7 @@ TEST_F(WebCapture, LazyPicturesShowAndAGrowingPageIsTakenAtItsFirstSize) {
             "    for (var i = 0; i < 10; ++i) document.body.appendChild("
             "      document.createElement('div')).style.background = '#808080'; });"
             "</script></body></html>";
-    SlowPictures pictures(html);
+    test::PageServer pictures(html, slowPictures);
     const QImage saved = capture(openAt(pictures.url().toString()));
     ASSERT_EQ(saved.height(), 4000);
     EXPECT_EQ(mismatches(saved, [](int, int y) { return blockColour(y / 100); }), 0);
