@@ -85,7 +85,7 @@ int main(int argc, char* argv[]) {
     const int idle = argc > 5 ? std::atoi(argv[5]) : 30;
     QTemporaryDir dir;
     X11Desktop desktop;
-    AtspiLookup lookup;
+    AtspiLookup lookup{desktop};
     Host host;
     host.folder = dir.path();
     SilentPrompts prompts;

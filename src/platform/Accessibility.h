@@ -74,11 +74,17 @@ std::optional<std::vector<typename Tree::Node>> deepestAt(Tree& tree, typename T
     return path;
 }
 
-// The look-up through libatspi, on the session's accessibility bus. The bus is joined at
-// the first question, never before; without a D-Bus session every answer is nothing.
+class AtspiBus;
+class Budget;
+
+// The look-up on the session's accessibility bus, spoken to directly (AtspiBus). The bus is
+// joined at the first question, never before; without a D-Bus session every answer is
+// nothing. Each look-up runs on the calling thread and ends by its deadline: every call on
+// the bus is bounded by what is left of it, so no look-up outlives it or holds up the next.
 class AtspiLookup final : public AccessibleLookup {
 public:
-    explicit AtspiLookup(std::chrono::milliseconds deadline = std::chrono::milliseconds(300));
+    explicit AtspiLookup(Desktop& desktop,
+                         std::chrono::milliseconds deadline = std::chrono::milliseconds(300));
     ~AtspiLookup() override;
     AtspiLookup(const AtspiLookup&) = delete;
     AtspiLookup& operator=(const AtspiLookup&) = delete;
@@ -87,28 +93,36 @@ public:
                                            QPoint point) override;
 
 private:
-    bool join();
+    bool join(const Budget& budget);
 
+    Desktop& desktop_;
     std::chrono::milliseconds deadline_;
-    enum class State { Unjoined, Joined, Unavailable } state_ = State::Unjoined;
-    struct XConnection;
-    std::unique_ptr<XConnection> x_;
-    struct Worker;
-    std::unique_ptr<Worker> worker_;
+    bool unavailable_ = false;
+    std::unique_ptr<AtspiBus> bus_;
 };
 
 // Turns the desktop's accessibility on (org.a11y.Status IsEnabled) for as long as the
 // object lives, if it was off: toolkits expose their controls only while it is on. The
-// question is asked without waiting; the old state is put back on destruction.
+// question is asked without waiting; the old state is put back on destruction. That the
+// program turned it on is also written down (a file in the user's runtime folder), so that
+// after a crash the next start knows the switch is still its own to turn off.
 class AccessibilitySwitch {
 public:
-    AccessibilitySwitch();
+    // marker: where that is written down; by default in $XDG_RUNTIME_DIR.
+    explicit AccessibilitySwitch(QString marker = defaultMarker());
+    static QString defaultMarker();
+    // Whether the desktop's answer has come and been acted on.
+    bool settled() const { return settled_; }
     ~AccessibilitySwitch();
     AccessibilitySwitch(const AccessibilitySwitch&) = delete;
     AccessibilitySwitch& operator=(const AccessibilitySwitch&) = delete;
 
 private:
+    void setEnabled(bool on);
+
+    QString marker_;
     bool turnedOn_ = false;
+    bool settled_ = false;
     std::shared_ptr<bool> alive_;
 };
 

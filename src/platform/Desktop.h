@@ -53,6 +53,10 @@ public:
     // The window's outer rectangle, border included, in screen pixels.
     virtual QRect windowRect(WindowId window) = 0;
 
+    // The process that owns the window: the one its own or its nearest ancestor's
+    // _NET_WM_PID names. 0 when none says.
+    virtual std::uint32_t windowProcess(WindowId window) = 0;
+
     // The window's direct children, the top of the stacking order first.
     virtual QList<WindowId> children(WindowId window) = 0;
 

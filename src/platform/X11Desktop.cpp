@@ -127,6 +127,7 @@ X11Desktop::X11Desktop(PixelTransfer transfer) {
     atomNetWmName_ = atom("_NET_WM_NAME");
     atomUtf8String_ = atom("UTF8_STRING");
     atomCompoundText_ = atom("COMPOUND_TEXT");
+    atomNetWmPid_ = atom("_NET_WM_PID");
 }
 
 X11Desktop::~X11Desktop() {
@@ -249,6 +250,26 @@ WindowId X11Desktop::parentInTree(WindowId window, WindowId* root) {
         *root = tree->root;
     }
     return tree->parent;
+}
+
+std::uint32_t X11Desktop::windowProcess(WindowId window) {
+    // Bounds the climb, as any walk along links another program controls.
+    constexpr int kMaxClimb = 64;
+    for (int step = 0; step < kMaxClimb && window != 0; ++step) {
+        const QByteArray pid = property(window, atomNetWmPid_, XCB_ATOM_CARDINAL);
+        if (pid.size() == 4) {
+            std::uint32_t value = 0;
+            std::memcpy(&value, pid.constData(), sizeof value);
+            return value;
+        }
+        WindowId root = 0;
+        const WindowId parent = parentInTree(window, &root);
+        if (parent == root) {
+            break;
+        }
+        window = parent;
+    }
+    return 0;
 }
 
 bool X11Desktop::hasWmState(WindowId window) {

@@ -31,6 +31,7 @@ public:
     QByteArray className(WindowId window) override;
     QByteArray windowText(WindowId window) override;
     QRect windowRect(WindowId window) override;
+    std::uint32_t windowProcess(WindowId window) override;
     QList<WindowId> children(WindowId window) override;
     QSize screenSize() override;
     QRect primaryScreenRect() override;
@@ -67,6 +68,7 @@ private:
     std::uint32_t atomNetWmName_ = 0;
     std::uint32_t atomUtf8String_ = 0;
     std::uint32_t atomCompoundText_ = 0;
+    std::uint32_t atomNetWmPid_ = 0;
 };
 
 } // namespace morvane

@@ -133,7 +133,7 @@ Dispatcher& Shell::dispatcher() {
         dispatcher_->setWebAddressOpener(&webOpener_);
         dispatcher_->setFileReport(
             [this](const CaptureFileResult& result) { reportCaptureFile(result); });
-        accessibility_ = std::make_unique<AtspiLookup>();
+        accessibility_ = std::make_unique<AtspiLookup>(*desktop_);
         dispatcher_->setAccessibleLookup(accessibility_.get());
     }
     return *dispatcher_;

@@ -12,6 +12,7 @@
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -31,6 +32,15 @@ bool accessibilityOn() {
     const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 1000);
     return !reply.arguments().isEmpty() &&
            reply.arguments().first().value<QDBusVariant>().variant().toBool();
+}
+
+void setAccessibility(bool on) {
+    QDBusMessage set = QDBusMessage::createMethodCall("org.a11y.Bus", "/org/a11y/bus",
+                                                      "org.freedesktop.DBus.Properties", "Set");
+    set << QStringLiteral("org.a11y.Status") << QStringLiteral("IsEnabled")
+        << QVariant::fromValue(QDBusVariant(on));
+    ASSERT_EQ(QDBusConnection::sessionBus().call(set, QDBus::Block, 1000).type(),
+              QDBusMessage::ReplyMessage);
 }
 
 // Turns accessibility on and waits until the bus says so.
@@ -104,7 +114,7 @@ protected:
     QTemporaryDir dir;
     test::TestWindows windows;
     X11Desktop desktop;
-    AtspiLookup lookup;
+    AtspiLookup lookup{desktop};
     test::RecordingHost host;
     test::RecordingPrompts prompts;
     QtClipboard clipboard;
@@ -114,6 +124,65 @@ protected:
 };
 
 const QString kGtkWindow = QStringLiteral(MORVANE_TEST_SUPPORT "/gtk_window.py");
+const QString kHostileApp = QStringLiteral(MORVANE_TEST_SUPPORT "/hostile_app.py");
+
+// The switch puts the desktop's state back as it found it, and a run that finds the switch
+// still on from an earlier run that turned it on (and then died) turns it off at the end.
+TEST(AccessibilitySwitchState, PutBackAsFoundAndTakenOverAfterACrash) {
+    QTemporaryDir runtime;
+    const QString marker = runtime.filePath("on");
+    const auto run = [&] {
+        AccessibilitySwitch on(marker);
+        for (int i = 0; i < 50 && !on.settled(); ++i) {
+            QTest::qWait(20);
+        }
+        ASSERT_TRUE(on.settled());
+        EXPECT_TRUE(accessibilityOn());
+    };
+    setAccessibility(false);
+    run();
+    EXPECT_FALSE(accessibilityOn());
+    EXPECT_FALSE(QFile::exists(marker));
+
+    setAccessibility(true); // someone else's
+    run();
+    EXPECT_TRUE(accessibilityOn());
+
+    QFile(marker).open(QIODevice::WriteOnly); // left by a run that died with the switch on
+    run();
+    EXPECT_FALSE(accessibilityOn());
+    EXPECT_FALSE(QFile::exists(marker));
+}
+
+// An application that answers the bus by hand: numbers that overflow when added unchecked,
+// a password field holding an address, and a peer-to-peer address that runs a command.
+// Only what the capture needs is asked, only through the bus, and never a password's text.
+TEST_F(AccessibleCapture, HostileApplicationRunsNothingAndGivesNoSecret) {
+    QTemporaryDir log;
+    const QList<QRect> rects =
+        start("/usr/bin/python3", {kHostileApp, "Hostile", "300", "200", log.path()});
+    ASSERT_EQ(rects.size(), 2);
+    const QRect secret = rects[0];
+    const QRect plain = rects[1];
+
+    const QImage picture = capture(CaptureMode::Control, plain.center());
+    EXPECT_EQ(dispatcher.lastFile().toStdString(), dir.filePath("Plaintemp1.bmp").toStdString());
+    EXPECT_EQ(picture.size(), plain.size());
+
+    windows.warpPointer(secret.center());
+    host.mode = CaptureMode::WebPage;
+    dispatcher.DoCapture();
+    EXPECT_TRUE(opener.addresses.isEmpty());
+    EXPECT_EQ(prompts.messages, QStringList{"请将鼠标悬停在网页浏览器的地址栏上"});
+
+    QFile calls(log.filePath("calls"));
+    ASSERT_TRUE(calls.open(QIODevice::ReadOnly));
+    const QByteArray asked = calls.readAll();
+    EXPECT_TRUE(asked.contains("GetRole /h/secret"));
+    EXPECT_FALSE(asked.contains("GetText /h/secret"));
+    EXPECT_FALSE(asked.contains("GetApplicationBusAddress"));
+    EXPECT_FALSE(QFile::exists(log.filePath("ran")));
+}
 
 TEST_F(AccessibleCapture, GtkButtonAndItsBox) {
     const QList<QRect> rects = start("/usr/bin/python3", {kGtkWindow, "Gtk Window", "300", "200"});

@@ -65,6 +65,15 @@ WindowId MemoryDesktop::parentOf(WindowId window) {
     return find(w->transientFor) ? w->transientFor : 0;
 }
 
+std::uint32_t MemoryDesktop::windowProcess(WindowId window) {
+    for (const Window* w = find(window); w; w = find(w->parent)) {
+        if (w->process != 0) {
+            return w->process;
+        }
+    }
+    return 0;
+}
+
 QByteArray MemoryDesktop::className(WindowId window) {
     const Window* w = find(window);
     return w ? w->className : QByteArray();

@@ -20,6 +20,7 @@ public:
         WindowId transientFor = 0;
         bool viewable = true;
         bool inputOnly = false;
+        std::uint32_t process = 0;
     };
 
     explicit MemoryDesktop(QSize screen = QSize(1920, 1080));
@@ -45,6 +46,7 @@ public:
     QByteArray className(WindowId window) override;
     QByteArray windowText(WindowId window) override;
     QRect windowRect(WindowId window) override;
+    std::uint32_t windowProcess(WindowId window) override;
     QList<WindowId> children(WindowId window) override;
     QSize screenSize() override { return framebuffer_.size(); }
     QRect primaryScreenRect() override {

@@ -2,6 +2,7 @@
 // deepest element, the control and container rectangles, and addresses read off a screen.
 #include "capture/Dispatcher.h"
 #include "platform/Accessibility.h"
+#include "platform/AtspiBus.h"
 #include "support/MemoryDesktop.h"
 #include "support/RecordingCapture.h"
 #include "support/RecordingPrompts.h"
@@ -41,6 +42,23 @@ TEST(AccessibleDescent, TakesTheFirstShowingChildHoldingThePointDownToTheDeepest
     // An application that stops answering half-way gives no answer at all.
     tree.silentFrom = 6;
     EXPECT_EQ(deepestAt(tree, 1, QPoint(220, 30)), std::nullopt);
+}
+
+TEST(AccessibleBus, HostileNumbersAreClampedAndOnlyLocalSocketsJoined) {
+    const QRect huge = clampedExtents(2147483000, 10, 2000, -5);
+    EXPECT_FALSE(huge.contains(QPoint(100, 10)));
+    EXPECT_TRUE(huge.isEmpty());
+    EXPECT_EQ(clampedExtents(-100, 0, 4000000000LL, 30).intersected(QRect(0, 0, 100, 100)),
+              QRect(0, 0, 100, 30));
+    EXPECT_EQ(clampedExtents(10, 20, 30, 40), QRect(10, 20, 30, 40));
+
+    EXPECT_TRUE(isLocalSocketAddress("unix:path=/run/user/1000/at-spi/bus_0,guid=ab"));
+    EXPECT_TRUE(isLocalSocketAddress("unix:abstract=/tmp/dbus-x,guid=ab;unix:path=/tmp/b"));
+    for (const char* refused :
+         {"", "unixexec:path=/bin/sh,argv1=-c,argv2=id", "tcp:host=10.0.0.1,port=1",
+          "unix:path=/a;unixexec:path=/bin/sh", "launchd:env=X", "autolaunch:"}) {
+        EXPECT_FALSE(isLocalSocketAddress(refused)) << refused;
+    }
 }
 
 AccessibleHit buttonInBox() {
