@@ -426,7 +426,7 @@ QString AtspiBus::pageAddress(const AtspiRef& frame, const Budget& budget) {
                 dbus_message_append_args(call.get(), DBUS_TYPE_STRING, &attribute,
                                          DBUS_TYPE_INVALID);
             }
-            const QString address = readString(callOne(connection_, std::move(call), budget).get());
+            QString address = readString(callOne(connection_, std::move(call), budget).get());
             if (!address.isEmpty()) {
                 return address;
             }
