@@ -123,11 +123,15 @@ bool GlobalHotkey::grab(int modifierFlags, std::optional<std::uint32_t> keyCode)
         qCWarning(lcMorvane).noquote()
             << "the X server refused the hotkey grab (another program holds it):"
             << refused.join(QStringLiteral(", "));
-    } else if (grabs_.empty()) {
+        // Half a hotkey (one that works only with Caps Lock on, say) would be a puzzle: none.
+        release();
+        return false;
+    }
+    if (grabs_.empty()) {
         qCWarning(lcMorvane) << "no key on this keyboard has keysym" << Qt::hex << *keysym
                              << ": no hotkey";
     }
-    return refused.isEmpty() && !grabs_.empty();
+    return !grabs_.empty();
 }
 
 void GlobalHotkey::release() {

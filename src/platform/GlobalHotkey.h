@@ -21,8 +21,9 @@ public:
     // Grabs the key for the virtual-key code with the modifier flags (Alt 1, Ctrl 2,
     // Shift 4), after releasing the earlier grab. Also grabs the Caps Lock and Num Lock
     // variants, so that the combination works whatever the lock keys say. A code with
-    // no key grabs nothing. A grab the X server refuses (another client holds it) is
-    // ignored: false, and the program runs on without a hotkey.
+    // no key grabs nothing. When the X server refuses any of the variants (another client
+    // holds it), the variants already grabbed are released again: false, and the program
+    // runs on without a hotkey, as the shell then tells the user.
     bool grab(int modifierFlags, std::optional<std::uint32_t> keyCode);
     void release();
 

@@ -125,7 +125,8 @@ TEST_F(HotkeyTest, UnknownModifierWordMakesTheBareKeyTheHotkey) {
 }
 
 TEST_F(HotkeyTest, EmptyKeyOrACombinationHeldElsewhereIsSurvived) {
-    // Another client holds Ctrl+S first: the program starts and runs without it.
+    // Another client holds Ctrl+S first: the program starts and runs without it, and
+    // without the lock-key variants it could still have grabbed.
     xcb_connection_t* c = windows.connection();
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
     xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(c);
@@ -139,6 +140,9 @@ TEST_F(HotkeyTest, EmptyKeyOrACombinationHeldElsewhereIsSurvived) {
     windows.sync();
     startWithKeys(QStringLiteral("Ctrl"), QStringLiteral("S"));
     press(QStringLiteral("ctrl+s"));
+    press(QStringLiteral("Caps_Lock"));
+    press(QStringLiteral("ctrl+s"));
+    press(QStringLiteral("Caps_Lock"));
     EXPECT_TRUE(staysAt(0));
 
     // An empty key text grabs nothing and breaks nothing.
