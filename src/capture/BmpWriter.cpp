@@ -1,9 +1,9 @@
 #include "BmpWriter.h"
 
+#include "capture/ReplaceFile.h"
 #include "common/Log.h"
 
 #include <QIODevice>
-#include <QSaveFile>
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -119,15 +119,8 @@ bool replaceWithBmp24(const QString& path, const QImage& image) {
         qCWarning(lcMorvane) << "picture not written, nothing to write:" << path;
         return false;
     }
-    // QSaveFile writes a temporary file beside the target (through a link, to the link's
-    // target), gives it the replaced file's permissions and renames it over the target only
-    // once every byte is on disk; a failure discards the temporary file.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !writeBmp24(file, image) || !file.commit()) {
-        qCWarning(lcMorvane) << "picture not written:" << path << file.errorString();
-        return false;
-    }
-    return true;
+    return replaceFile(path, [&image](QIODevice& out) { return writeBmp24(out, image); })
+        .replaced();
 }
 
 } // namespace morvane

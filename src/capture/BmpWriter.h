@@ -17,11 +17,11 @@ QByteArray encodeBmp24(const QImage& image);
 // piece; its error string says why.
 bool writeBmp24(QIODevice& out, const QImage& image);
 
-// Writes the image as encodeBmp24 does to path, replacing a file that is there. The bytes go
-// to a new file in the same folder first, which is then renamed over path, so a write that
-// fails (read-only folder, full disk) never destroys or truncates the file that was there,
-// and the new file is removed. A path that is a symbolic link is written through the link.
-// A replaced file keeps its permissions. Every failure is logged.
+// Writes the image as encodeBmp24 does to path, replacing a file that is there, as
+// replaceFile does (ReplaceFile.h): a write that fails (read-only folder, full disk) never
+// destroys or truncates the file that was there, and leaves no new file. A path that is a
+// symbolic link is written through the link. A replaced file keeps its permissions. Every
+// failure is logged.
 bool replaceWithBmp24(const QString& path, const QImage& image);
 
 } // namespace morvane

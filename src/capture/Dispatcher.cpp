@@ -8,6 +8,7 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QMimeData>
 #include <QUrl>
 #include <algorithm>
 #include <exception>
@@ -56,6 +57,48 @@ bool hasBlank(const QString& text) {
     return std::any_of(text.begin(), text.end(), [](QChar c) { return c.isSpace(); });
 }
 
+// Whether a typed address names a scheme of its own other than http or https
+// ("javascript:", "mailto:"): a name and a colon before any "/", unless what follows the
+// colon is a port ("localhost:8000/x", "[::1]:8000/x").
+bool namesOtherScheme(const QString& text) {
+    qsizetype from = 0;
+    if (text.startsWith(QLatin1Char('['))) {
+        from = text.indexOf(QLatin1Char(']'));
+        if (from < 0) {
+            return false; // not an address at all; the parser refuses it
+        }
+    }
+    const qsizetype colon = text.indexOf(QLatin1Char(':'), from);
+    const qsizetype slash = text.indexOf(QLatin1Char('/'));
+    if (colon < 0 || (slash >= 0 && slash < colon)) {
+        return false;
+    }
+    const QString scheme = text.left(colon).toLower();
+    if (scheme == QLatin1String("http") || scheme == QLatin1String("https")) {
+        return false;
+    }
+    qsizetype end = colon + 1;
+    while (end < text.size() && text[end].isDigit()) {
+        ++end;
+    }
+    const bool port =
+        end > colon + 1 && (end == text.size() || text[end] == QLatin1Char('/') ||
+                            text[end] == QLatin1Char('?') || text[end] == QLatin1Char('#'));
+    return !port;
+}
+
+// An address read off the screen or the clipboard without any user name or password in it:
+// opened as it stood, they would be sent to the host with every request. Saying that they
+// were dropped names neither.
+QString withoutUserInfo(QUrl url) {
+    if (!url.userInfo().isEmpty()) {
+        url.setUserInfo(QString());
+        qCInfo(lcMorvane) << "web capture: user name and password dropped from the address"
+                          << url.toString();
+    }
+    return url.toString();
+}
+
 } // namespace
 
 std::optional<AccessibleTarget> accessibleTarget(const AccessibleHit& hit, CaptureMode mode,
@@ -82,7 +125,7 @@ std::optional<AccessibleTarget> accessibleTarget(const AccessibleHit& hit, Captu
 
 QString completeWebAddress(const QString& shown) {
     const QString text = shown.trimmed();
-    if (text.isEmpty() || hasBlank(text)) {
+    if (text.isEmpty() || hasBlank(text) || namesOtherScheme(text)) {
         return {};
     }
     const QUrl url = QUrl::fromUserInput(text);
@@ -93,7 +136,7 @@ QString completeWebAddress(const QString& shown) {
          host != QLatin1String("localhost"))) {
         return {};
     }
-    return url.toString();
+    return withoutUserInfo(url);
 }
 
 QString exactWebAddress(const QString& text) {
@@ -102,7 +145,7 @@ QString exactWebAddress(const QString& text) {
         return {};
     }
     const QUrl url(trimmed, QUrl::StrictMode);
-    return url.isValid() && isWebScheme(url) ? url.toString() : QString();
+    return url.isValid() && isWebScheme(url) ? withoutUserInfo(url) : QString();
 }
 
 void QtClipboard::setImage(const QImage& image) {
@@ -114,7 +157,15 @@ QString QtClipboard::text(bool selection) const {
     if (selection && !clipboard->supportsSelection()) {
         return {};
     }
-    return clipboard->text(selection ? QClipboard::Selection : QClipboard::Clipboard);
+    const QClipboard::Mode mode = selection ? QClipboard::Selection : QClipboard::Clipboard;
+    // Password managers mark what they copy; such a text is never read, let alone opened.
+    const QMimeData* data = clipboard->mimeData(mode);
+    if (data && data->data(QStringLiteral("x-kde-passwordManagerHint")) == "secret") {
+        qCInfo(lcMorvane) << "web capture: the" << (selection ? "selection" : "clipboard")
+                          << "holds a password manager's secret; not read";
+        return {};
+    }
+    return data ? data->text() : QString();
 }
 
 WindowId captureTarget(Desktop& desktop, CaptureMode mode, WindowId underPointer) {
@@ -225,7 +276,8 @@ void Dispatcher::cropToAccessible(QImage& picture, QString& title, WindowId unde
 QString Dispatcher::addressUnderPointer(QPoint pointer) {
     QString windowText = trimSpaces(textOf(desktop_, TargetWnd));
     if (windowText.contains(QLatin1Char('\\')) || windowText.contains(QLatin1String("//"))) {
-        return windowText;
+        const QUrl url(windowText);
+        return url.userInfo().isEmpty() ? windowText : withoutUserInfo(url);
     }
     if (accessibility_) {
         const std::optional<AccessibleHit> hit =

@@ -15,9 +15,21 @@ QString CleanTitle(const QString& title) {
     for (const QChar c : removed) {
         result.remove(c);
     }
-    // Control characters (an escape sequence, a line break) have no place in a file name.
-    result.removeIf([](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
-    return result;
+    // Control characters (an escape sequence, a line break) have no place in a file name, nor
+    // have the invisible ones that reorder or break what is shown: "photo" U+202E "gnp.exe"
+    // would show as "photoexe.png".
+    result.removeIf([](QChar c) {
+        const char16_t u = c.unicode();
+        return u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x061c || u == 0x200e || u == 0x200f ||
+               u == 0x2028 || u == 0x2029 || (u >= 0x202a && u <= 0x202e) ||
+               (u >= 0x2066 && u <= 0x2069);
+    });
+    // A name starting with a dot would be hidden.
+    qsizetype dots = 0;
+    while (dots < result.size() && result[dots] == QLatin1Char('.')) {
+        ++dots;
+    }
+    return result.mid(dots);
 }
 
 namespace {

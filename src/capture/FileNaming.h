@@ -10,8 +10,10 @@
 namespace morvane {
 
 // Removes, in this order, every tab, \ / : * ? " < > and |, then every other control
-// character (0x01-0x1F, 0x7F). Nothing else changes: spaces, dots and every other character
-// stay.
+// character (U+0001-U+001F, U+007F-U+009F), the bidirectional marks, embeddings, overrides
+// and isolates (U+061C, U+200E, U+200F, U+202A-U+202E, U+2066-U+2069) and the line and
+// paragraph separators (U+2028, U+2029), and last the dots a name would start with (it
+// would be hidden). Nothing else changes: spaces, other dots and every other character stay.
 QString CleanTitle(const QString& title);
 
 // Longest name a Linux file system takes, in bytes of UTF-8.

@@ -55,10 +55,6 @@ QImage Frm_Cut::cropPicture() const {
     return Picture2->picture();
 }
 
-bool Frm_Cut::openedFileUnchanged() const {
-    return fileIdentity(openedFile_) == openedIdentity_;
-}
-
 bool Frm_Cut::Form_Load() {
     openedFile_.clear();
     // The dialog runs events: the editor may be closed and deleted before it returns.

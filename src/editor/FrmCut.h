@@ -34,9 +34,11 @@ public:
 
     // The file that was opened: where "保存" writes the crop.
     const QString& openedFile() const { return openedFile_; }
-    // Whether the opened path still leads to the file that was opened, and not to one put
-    // there since (another user in a shared folder may replace it by a link).
-    bool openedFileUnchanged() const;
+    // The file that was read when it was opened, or that "保存" wrote there since: "保存"
+    // writes only while the opened path still leads to it (another user in a shared folder
+    // may replace it by a link).
+    const FileIdentity& openedIdentity() const { return openedIdentity_; }
+    void openedFileReplaced(const FileIdentity& written) { openedIdentity_ = written; }
     // The crop: the picture the preview holds (also after the preview was dismissed).
     QImage cropPicture() const;
 

@@ -4,6 +4,7 @@
 #include "FileDialogs.h"
 #include "FrmCut.h"
 #include "capture/BmpWriter.h"
+#include "capture/ReplaceFile.h"
 #include "common/Log.h"
 #include "common/Prompts.h"
 
@@ -14,7 +15,6 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -46,14 +46,12 @@ const char* formatForName(const QString& path) {
 
 // Writes the picture in the format as replaceWithBmp24 writes a bitmap: into a new file beside
 // path that replaces it only once it is whole, so a failed write leaves the old file as it was.
-bool replaceWithPicture(const QString& path, const QImage& image, const char* format) {
-    QSaveFile file(path);
-    if (image.isNull() || !file.open(QIODevice::WriteOnly) || !image.save(&file, format) ||
-        !file.commit()) {
-        qCWarning(lcMorvane) << "picture not written:" << path << format << file.errorString();
-        return false;
+void replaceWithPicture(const QString& path, const QImage& image, const char* format) {
+    if (image.isNull()) {
+        qCWarning(lcMorvane) << "picture not written, nothing to write:" << path;
+        return;
     }
-    return true;
+    replaceFile(path, [&](QIODevice& out) { return image.save(&out, format); });
 }
 
 } // namespace
@@ -122,16 +120,27 @@ void MDIForm1::Cmd_Save_Click() {
     if (!editor_) {
         return;
     }
-    const QString& path = editor_->openedFile();
-    // In a folder others may write to, the opened file can have been replaced, by a link to
-    // some other file of this user, say: the crop must not land there.
-    if (!editor_->openedFileUnchanged()) {
-        qCWarning(lcMorvane) << "crop not saved: the opened file was replaced:" << path;
-        prompts_.message(QStringLiteral("文件已被替换，未保存：") + path);
+    const QString path = editor_->openedFile();
+    const QImage crop = editor_->cropPicture();
+    if (crop.isNull()) {
+        qCWarning(lcMorvane) << "crop not saved, nothing to write:" << path;
         return;
     }
-    // A failed write changes nothing and is only logged; the opened file stays as it was.
-    replaceWithBmp24(path, editor_->cropPicture());
+    // In a folder others may write to, the opened file can have been replaced, by a link to
+    // some other file of this user, say: the crop must not land there. The check is made on
+    // the folder's descriptor just before the new file is renamed into place.
+    const ReplaceResult result = replaceFile(
+        path, [&crop](QIODevice& out) { return writeBmp24(out, crop); }, editor_->openedIdentity());
+    switch (result.outcome) {
+    case ReplaceResult::Outcome::Replaced:
+        editor_->openedFileReplaced(result.identity); // the next "保存" replaces this one
+        break;
+    case ReplaceResult::Outcome::TargetChanged:
+        prompts_.message(QStringLiteral("文件已被替换，未保存：") + path);
+        break;
+    case ReplaceResult::Outcome::Failed:
+        break; // changes nothing and is only logged; the opened file stays as it was
+    }
 }
 
 void MDIForm1::Cmd_SaveTo_Click() {

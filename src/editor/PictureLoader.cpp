@@ -119,14 +119,6 @@ QImage decodePicture(QIODevice& device) {
     return image;
 }
 
-std::optional<FileIdentity> fileIdentity(const QString& path) {
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
-        return std::nullopt;
-    }
-    return FileIdentity{static_cast<quint64>(info.st_dev), static_cast<quint64>(info.st_ino)};
-}
-
 QImage loadPicture(const QString& path, FileIdentity* opened) {
     // Only regular files: opening a named pipe or a device could block or never end.
     if (!QFileInfo(path).isFile()) {

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "capture/ReplaceFile.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QString>
-#include <optional>
 
 class QIODevice;
 
@@ -13,16 +14,6 @@ namespace morvane {
 // and a clip rectangle cannot be larger) and at most 256 MiB of 32-bit pixels once decoded.
 inline constexpr int kMaxPictureSide = 32767;
 inline constexpr qint64 kMaxPictureBytes = qint64{256} << 20;
-
-// Which file a path led to: its device and inode.
-struct FileIdentity {
-    quint64 device = 0;
-    quint64 inode = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-// The identity of the file a path leads to now (links followed); nothing when there is none.
-std::optional<FileIdentity> fileIdentity(const QString& path);
 
 // Reads a picture file for the crop editor. A null image when the file cannot be read or is
 // not a picture: also when it is larger than the limits above (checked on the header, before

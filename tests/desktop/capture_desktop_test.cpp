@@ -13,8 +13,11 @@
 #include "support/TestWindows.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
+#include <QGuiApplication>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QProcess>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -105,6 +108,23 @@ TEST_F(CaptureOnX, ControlContainerAndWindowModesOnRealWindows) {
     EXPECT_TRUE(frame.contains(ownerClient));
     EXPECT_EQ(picture.size(), frame.size());
     EXPECT_TRUE(allPixels(picture, ownerClient.translated(-frame.topLeft()), 0xff0000ff));
+}
+
+TEST_F(CaptureOnX, ClipboardTextMarkedSecretByAPasswordManagerIsNotRead) {
+    const auto offer = [](const char* text, bool secret, QClipboard::Mode mode) {
+        auto* data = new QMimeData;
+        data->setText(QString::fromUtf8(text));
+        if (secret) {
+            data->setData(QStringLiteral("x-kde-passwordManagerHint"), "secret");
+        }
+        QGuiApplication::clipboard()->setMimeData(data, mode);
+    };
+    offer("https://vault.example/", true, QClipboard::Clipboard);
+    offer("https://vault.example/", true, QClipboard::Selection);
+    EXPECT_EQ(clipboard.text(false), QString());
+    EXPECT_EQ(clipboard.text(true), QString());
+    offer("https://plain.example/", false, QClipboard::Clipboard);
+    EXPECT_EQ(clipboard.text(false), QStringLiteral("https://plain.example/"));
 }
 
 TEST_F(CaptureOnX, WindowsReachingPastTheScreenAreCutToIt) {

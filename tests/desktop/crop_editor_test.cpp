@@ -260,6 +260,11 @@ TEST_F(CropEditor, DoubleClickDismissesThePreviewAndSaveStillWritesTheCrop) {
     EXPECT_EQ(editor.Picture1->size(), QSize(kPictureWidth, kPictureHeight));
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden),
               QStringList{QStringLiteral("shot.bmp")});
+    // The file "保存" wrote is the opened file now: saving again replaces it, not refused.
+    drag(QPoint(0, 0), {QPoint(50, 40)});
+    QTest::mouseClick(container.Cmd_Save, Qt::LeftButton);
+    EXPECT_EQ(fileBytes(picturePath), encodeBmp24(crop()));
+    EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
 TEST_F(CropEditor, SaveRefusesAFileReplacedSinceItWasOpened) {

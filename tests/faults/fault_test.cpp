@@ -3,6 +3,7 @@
 // file systems it mounts vanish with it, whatever happens.
 #include "capture/BmpWriter.h"
 #include "capture/Dispatcher.h"
+#include "capture/ReplaceFile.h"
 #include "support/MemoryDesktop.h"
 #include "support/RecordingCapture.h"
 #include "support/RecordingPrompts.h"
@@ -14,7 +15,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 using namespace morvane;
 
@@ -120,6 +123,14 @@ TEST(ReplacingAFile, FullDiskKeepsTheOriginalAndLeavesNoPartialFile) {
     QImage crop(100, 100, QImage::Format_RGB32); // 30 KB: more than the space that is left
     crop.fill(Qt::blue);
     EXPECT_FALSE(replaceWithBmp24(path, crop));
+    // "保存", which checks the file it opened, gives the reason as well.
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+    const ReplaceResult result = replaceFile(
+        path, [&crop](QIODevice& out) { return writeBmp24(out, crop); },
+        FileIdentity{info.st_dev, info.st_ino});
+    EXPECT_EQ(result.outcome, ReplaceResult::Outcome::Failed);
+    EXPECT_EQ(result.error, qt_error_string(ENOSPC));
     EXPECT_EQ(contents(path), original);
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden),
               QStringList{QStringLiteral("picture.bmp")});

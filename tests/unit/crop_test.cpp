@@ -1,3 +1,4 @@
+#include "capture/ReplaceFile.h"
 #include "editor/CropGeometry.h"
 #include "editor/FileDialogs.h"
 #include "editor/Folders.h"
@@ -8,8 +9,12 @@
 #include <QDir>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <atomic>
+#include <cstdio>
 #include <gtest/gtest.h>
+#include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace morvane;
@@ -190,6 +195,57 @@ TEST(CropSaving, WritesThroughALinkAndRefusesWhatCannotBeAFile) {
     EXPECT_EQ(
         QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(),
         3);
+}
+
+// "保存" in a folder another user may write to: that user keeps exchanging the opened file
+// with a link to a private file of ours while we save, round after round.
+TEST(CropSaving, ALinkSwappedInDuringTheSaveNeverLetsTheCropReachItsTarget) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("shared")));
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("private")));
+    const QString secret = dir.filePath(QStringLiteral("private/secret.bmp"));
+    const QString opened = dir.filePath(QStringLiteral("shared/shot.bmp"));
+    const QString decoy = dir.filePath(QStringLiteral("shared/decoy.bmp"));
+    ASSERT_TRUE(writeFile(secret, "private"));
+    ASSERT_TRUE(writeFile(opened, patternBmp(40, 30)));
+    ASSERT_TRUE(QFile::link(secret, decoy));
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(opened).constData(), &info), 0);
+    FileIdentity identity{info.st_dev, info.st_ino};
+
+    std::atomic<bool> stop = false;
+    std::atomic<int> swaps = 0;
+    std::thread swapper([&] {
+        const QByteArray a = QFile::encodeName(opened);
+        const QByteArray b = QFile::encodeName(decoy);
+        while (!stop) {
+            if (::renameat2(AT_FDCWD, a.constData(), AT_FDCWD, b.constData(), RENAME_EXCHANGE) ==
+                0) {
+                ++swaps;
+            }
+        }
+    });
+    const QImage crop = patternPicture(40, 30).copy(5, 5, 20, 10);
+    for (int round = 0; round < 400; ++round) {
+        const ReplaceResult result = replaceFile(
+            opened, [&](QIODevice& out) { return writeBmp24(out, crop); }, identity);
+        if (result.replaced()) {
+            identity = result.identity; // as the editor does: the next save replaces this one
+        } else {
+            EXPECT_EQ(result.outcome, ReplaceResult::Outcome::TargetChanged)
+                << result.error.toStdString();
+        }
+    }
+    stop = true;
+    swapper.join();
+    EXPECT_EQ(fileBytes(secret), QByteArray("private"));
+    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("private"))).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("secret.bmp")});
+    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("shared")))
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
+              QStringList({QStringLiteral("decoy.bmp"), QStringLiteral("shot.bmp")}))
+        << "no new file left behind";
+    EXPECT_GT(swaps, 100) << "the swapper hardly ran";
 }
 
 TEST(FolderPickerPaths, DriveIsTheLongestMountedPrefix) {

@@ -45,20 +45,31 @@ std::uint16_t le16(const QByteArray& b, int at) {
 
 } // namespace
 
-TEST(CleanTitle, RemovesOnlyTheForbiddenCharacters) {
-    EXPECT_EQ(CleanTitle(QStringLiteral("a:b*c?d")), QStringLiteral("abcd"));
-    EXPECT_EQ(CleanTitle(QStringLiteral("tab\there")), QStringLiteral("tabhere"));
-    EXPECT_EQ(CleanTitle(QStringLiteral("\\/:*?\"<>|\t")), QString());
-    EXPECT_EQ(CleanTitle(QStringLiteral("  spaces. dots 中文 (x) [y] ~ ")),
-              QStringLiteral("  spaces. dots 中文 (x) [y] ~ "));
-    EXPECT_EQ(CleanTitle(QStringLiteral("http://example.org/a?b=1")),
-              QStringLiteral("httpexample.orgab=1"));
-    // Escape sequences, line breaks and every other control character go too.
-    EXPECT_EQ(CleanTitle(QStringLiteral("\x1b[31mred\x1b[0m")), QStringLiteral("[31mred[0m"));
-    EXPECT_EQ(CleanTitle(QStringLiteral("two\nlines\r")), QStringLiteral("twolines"));
-    EXPECT_EQ(CleanTitle(QStringLiteral("\x01z\x1f\x7f")), QStringLiteral("z"));
-    EXPECT_EQ(CleanTitle(QStringLiteral("~ \u00a0é€")), QStringLiteral("~ \u00a0é€"));
+class CleanedTitle : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
+
+TEST_P(CleanedTitle, RemovesOnlyTheForbiddenCharacters) {
+    EXPECT_EQ(CleanTitle(QString::fromUtf8(GetParam().first)).toStdString(), GetParam().second);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Titles, CleanedTitle,
+    ::testing::Values(
+        std::pair{"a:b*c?d", "abcd"}, std::pair{"tab\there", "tabhere"},
+        std::pair{"\\/:*?\"<>|\t", ""},
+        std::pair{"  spaces. dots 中文 (x) [y] ~ ", "  spaces. dots 中文 (x) [y] ~ "},
+        std::pair{"http://example.org/a?b=1", "httpexample.orgab=1"},
+        // Escape sequences, line breaks and every other control character go too.
+        std::pair{"\x1b[31mred\x1b[0m", "[31mred[0m"}, std::pair{"two\nlines\r", "twolines"},
+        std::pair{"\x01z\x1f\x7f", "z"}, std::pair{"~ \u00a0é€", "~ \u00a0é€"},
+        std::pair{"c1\u0080\u0085\u009f.", "c1."},
+        // Marks and overrides that reorder what is shown, and line separators.
+        std::pair{"photo\u202egnp.exe", "photognp.exe"},
+        std::pair{"\u202a\u202b\u202c\u202d\u2066\u2067\u2068\u2069x", "x"},
+        std::pair{"a\u200eb\u200fc\u061cd", "abcd"}, std::pair{"l\u2028p\u2029", "lp"},
+        std::pair{"\u200d\u00ad\u3000", "\u200d\u00ad\u3000"},
+        // A name would be hidden by a leading dot: every leading dot goes, once the rest has.
+        std::pair{".", ""}, std::pair{"..hidden.x", "hidden.x"}, std::pair{":.x", "x"},
+        std::pair{"\u202e.x", "x"}, std::pair{" .x", " .x"}));
 
 TEST(CaptureFileName, LowestFreeNumberWins) {
     EXPECT_EQ(MakeCaptureFileName(QStringLiteral("abcd"), takenFrom({})),
