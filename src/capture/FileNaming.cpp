@@ -119,6 +119,29 @@ int FolderNames::captureNumber(const char* name, std::size_t length) const {
     return n;
 }
 
+namespace {
+
+// Capture numbers the folder's listing keeps track of; a name with a larger one is kept
+// by name.
+constexpr int kMaxNumber = 1 << 24;
+
+bool inRange(int n) {
+    return n > 0 && n < kMaxNumber;
+}
+
+} // namespace
+
+bool FolderNames::noteNumber(int n) {
+    if (!inRange(n)) {
+        return false;
+    }
+    if (static_cast<std::size_t>(n) >= numbers_.size()) {
+        numbers_.resize(static_cast<std::size_t>(n) + 1);
+    }
+    numbers_[static_cast<std::size_t>(n)] = true;
+    return true;
+}
+
 bool FolderNames::numberTaken(int n) const {
     return static_cast<std::size_t>(n) < numbers_.size() && numbers_[static_cast<std::size_t>(n)];
 }
@@ -132,13 +155,7 @@ void FolderNames::readFolder() {
     }
     while (const dirent* entry = ::readdir(dir)) {
         const std::size_t length = std::strlen(entry->d_name);
-        const int n = captureNumber(entry->d_name, length);
-        if (n > 0 && n < (1 << 24)) {
-            if (static_cast<std::size_t>(n) >= numbers_.size()) {
-                numbers_.resize(static_cast<std::size_t>(n) + 1);
-            }
-            numbers_[static_cast<std::size_t>(n)] = true;
-        } else {
+        if (!noteNumber(captureNumber(entry->d_name, length))) {
             others_.emplace(entry->d_name, length);
         }
     }
@@ -160,18 +177,13 @@ bool FolderNames::taken(const QString& name) {
         return entryExists(folder_ + QLatin1Char('/') + name);
     }
     const int n = captureNumber(bytes.data(), bytes.size());
-    return n > 0 && n < (1 << 24) ? numberTaken(n) : others_.count(bytes) > 0;
+    return inRange(n) ? numberTaken(n) : others_.count(bytes) > 0;
 }
 
 void FolderNames::markTaken(const QString& name) {
-    others_.insert(QFile::encodeName(name).toStdString());
     const std::string bytes = QFile::encodeName(name).toStdString();
-    if (const int n = captureNumber(bytes.data(), bytes.size()); n > 0 && n < (1 << 24)) {
-        if (static_cast<std::size_t>(n) >= numbers_.size()) {
-            numbers_.resize(static_cast<std::size_t>(n) + 1);
-        }
-        numbers_[static_cast<std::size_t>(n)] = true;
-    }
+    others_.insert(bytes);
+    noteNumber(captureNumber(bytes.data(), bytes.size()));
 }
 
 std::optional<QString> FolderNames::firstFree() {
@@ -190,12 +202,12 @@ std::optional<QString> FolderNames::firstFree() {
         return MakeCaptureFileName(title_, check, kProbesBeforeListing + 1);
     }
     // Every name of this title now maps to its number: find the first number not in use.
-    for (int n = kProbesBeforeListing + 1; n < (1 << 24); ++n) {
+    for (int n = kProbesBeforeListing + 1; n < kMaxNumber; ++n) {
         if (!numberTaken(n)) {
             return captureFileName(title_, n);
         }
     }
-    return MakeCaptureFileName(title_, check, 1 << 24);
+    return MakeCaptureFileName(title_, check, kMaxNumber);
 }
 
 } // namespace morvane

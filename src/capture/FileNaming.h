@@ -51,6 +51,8 @@ private:
     // The number in title + "temp" + number + ".bmp", given as bytes; 0 when not one.
     int captureNumber(const char* name, std::size_t length) const;
     bool numberTaken(int n) const;
+    // Notes a capture number of this title as taken; false for a number out of range.
+    bool noteNumber(int n);
 
     QString folder_;
     QString title_;
