@@ -1,5 +1,7 @@
 #include "Twips.h"
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <cmath>
 
 namespace morvane {
@@ -8,6 +10,13 @@ TwipsPerPixel twipsPerPixelForDpi(double logicalDpiX, double logicalDpiY) {
     // A screen that reports no resolution is treated as the common 96 DPI.
     auto perPixel = [](double dpi) { return dpi > 0.0 ? 1440.0 / dpi : 15.0; };
     return {perPixel(logicalDpiX), perPixel(logicalDpiY)};
+}
+
+TwipsPerPixel primaryScreenTwipsPerPixel() {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        return twipsPerPixelForDpi(screen->logicalDotsPerInchX(), screen->logicalDotsPerInchY());
+    }
+    return {};
 }
 
 int twipsToPixels(double twips, double twipsPerPixel) {

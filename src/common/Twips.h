@@ -13,6 +13,9 @@ struct TwipsPerPixel {
 
 TwipsPerPixel twipsPerPixelForDpi(double logicalDpiX, double logicalDpiY);
 
+// The primary screen's, as windows are laid out on it; 15 and 15 without a screen.
+TwipsPerPixel primaryScreenTwipsPerPixel();
+
 // Whole pixels for a length in twips, rounded half to even.
 int twipsToPixels(double twips, double twipsPerPixel);
 

@@ -4,11 +4,9 @@
 
 #include <QComboBox>
 #include <QDir>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QWindow>
 
 namespace morvane {
@@ -20,9 +18,7 @@ Frm_App::Frm_App(QLineEdit& saveFolder, QWidget* parent)
     setObjectName(QStringLiteral("Frm_App"));
     setWindowTitle(QStringLiteral("保存路径"));
     setModal(true);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        tpp_ = twipsPerPixelForDpi(screen->logicalDotsPerInchX(), screen->logicalDotsPerInchY());
-    }
+    tpp_ = primaryScreenTwipsPerPixel();
     setFixedSize(twipsToPixels(kClientWidthTwips, tpp_.x),
                  twipsToPixels(kClientHeightTwips, tpp_.y));
 

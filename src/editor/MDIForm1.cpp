@@ -25,13 +25,6 @@ namespace {
 
 constexpr int kBarHeightTwips = 495;
 
-TwipsPerPixel screenTwipsPerPixel() {
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        return twipsPerPixelForDpi(screen->logicalDotsPerInchX(), screen->logicalDotsPerInchY());
-    }
-    return {};
-}
-
 // The format that a file name asks for by its ending, in any case: PNG or JPEG, else none.
 const char* formatForName(const QString& path) {
     const QString suffix = QFileInfo(path).suffix().toLower();
@@ -59,7 +52,7 @@ void replaceWithPicture(const QString& path, const QImage& image, const char* fo
 MDIForm1::MDIForm1(FileDialogs& dialogs, Prompts& prompts, std::function<QString()> saveFolder,
                    QWidget* parent)
     : QWidget(parent, Qt::Window), dialogs_(dialogs), prompts_(prompts),
-      saveFolder_(std::move(saveFolder)), tpp_(screenTwipsPerPixel()) {
+      saveFolder_(std::move(saveFolder)), tpp_(primaryScreenTwipsPerPixel()) {
     setObjectName(QStringLiteral("MDIForm1"));
     setWindowTitle(QStringLiteral("图片截图"));
     setWindowIcon(QIcon(QStringLiteral(":/icon.png")));

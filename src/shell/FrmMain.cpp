@@ -87,9 +87,7 @@ Frm_Main::Frm_Main(SettingsStore& settings, Prompts& prompts, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), settings_(settings),
       prompts_(prompts) {
     setWindowTitle(QStringLiteral("Morvane"));
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        tpp_ = twipsPerPixelForDpi(screen->logicalDotsPerInchX(), screen->logicalDotsPerInchY());
-    }
+    tpp_ = primaryScreenTwipsPerPixel();
     setFixedSize(twipsToPixels(kClientWidthTwips, tpp_.x),
                  twipsToPixels(kClientHeightTwips, tpp_.y));
     setBackground(this, kSkinBlue);
