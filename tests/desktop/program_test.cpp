@@ -8,6 +8,8 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 using namespace morvane::test;
 
 namespace {
@@ -150,4 +152,19 @@ TEST(Program, TrayMenuExitEndsWithStatusZeroAndRemovesTheIcon) {
             {QStringLiteral("key"), QStringLiteral("Up"), QStringLiteral("Return")});
     EXPECT_EQ(program.waitForExit(), 0);
     EXPECT_TRUE(visibleWindows(pid, QStringLiteral(".*")).isEmpty()) << "the icon stayed";
+}
+
+TEST(Program, TerminateInterruptAndHangUpEndThroughTheShutdown) {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        Homes homes;
+        ProgramRun program(homes.config(), homes.runtime());
+        ASSERT_TRUE(program.waitForMainWindow());
+        const QString lock = homes.runtime() + QStringLiteral("/morvane.lock");
+        ASSERT_TRUE(QFileInfo::exists(lock));
+        ::kill(static_cast<pid_t>(program.pid()), signal);
+        EXPECT_EQ(program.waitForExit(), 0);
+        // The lock goes with the shutdown; a program the signal ends leaves it behind.
+        EXPECT_FALSE(QFileInfo::exists(lock));
+    }
 }
