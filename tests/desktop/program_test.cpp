@@ -1,10 +1,13 @@
 // The program as a user meets it: started as its own process on the private desktop,
 // driven with xdotool, its settings file read back from disk.
 #include "support/DesktopTools.h"
+#include "support/PageServer.h"
 #include "support/Pictures.h"
+#include "support/TestWindows.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -167,4 +170,37 @@ TEST(Program, TerminateInterruptAndHangUpEndThroughTheShutdown) {
         // The lock goes with the shutdown; a program the signal ends leaves it behind.
         EXPECT_FALSE(QFileInfo::exists(lock));
     }
+}
+
+TEST(Program, MainWindowClosedLikeATitleBarWithTheBrowserOpenEndsTheProgram) {
+    // A page that asks before it is left, clicked so that it may.
+    PageServer server("<!DOCTYPE html><html><head><title>Page</title></head><body><script>"
+                      "addEventListener('beforeunload', function (e) { e.preventDefault();"
+                      " e.returnValue = ''; });</script></body></html>");
+    Homes homes;
+    ProgramRun program(homes.config(), homes.runtime());
+    const auto window = program.waitForMainWindow();
+    ASSERT_TRUE(window);
+    // 网页抓图 (Opt_Web at (32, 112) in the window), then the hotkey over a window whose
+    // title is the address: the browser window opens, and the main window is disabled.
+    clickAt(windowGeometry(*window).topLeft() + QPoint(32 + 10, 112 + 12));
+    TestWindows windows;
+    windows.create({.rect = QRect(0, 0, 600, 40),
+                    .title = server.url().toString().toUtf8(),
+                    .overrideRedirect = true});
+    windows.warpPointer(QPoint(10, 10));
+    runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+s")});
+    // The page is served from this process's event loop.
+    std::optional<QString> browser;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            browser = waitForWindow(program.pid(), QStringLiteral("^Page$"), 0);
+            return browser.has_value();
+        },
+        30000))
+        << "no browser window showed the page";
+    clickAt(windowGeometry(*browser).center());
+    QTest::qWait(200);
+    windows.closeLikeTitleBar(window->toUInt());
+    EXPECT_EQ(program.waitForExit(), 0) << "the close was ignored";
 }
