@@ -172,7 +172,9 @@ TEST(Program, TerminateInterruptAndHangUpEndThroughTheShutdown) {
     }
 }
 
-TEST(Program, MainWindowClosedLikeATitleBarWithTheBrowserOpenEndsTheProgram) {
+// Named for the web group, which runs the web engine (under the sanitizers, with the check
+// that Chromium's own deletes fail switched off).
+TEST(WebCaptureProgram, MainWindowClosedLikeATitleBarWithTheBrowserOpenEndsTheProgram) {
     // A page that asks before it is left, clicked so that it may.
     PageServer server("<!DOCTYPE html><html><head><title>Page</title></head><body><script>"
                       "addEventListener('beforeunload', function (e) { e.preventDefault();"
