@@ -1,6 +1,7 @@
 #include "common/Log.h"
 #include "common/Prompts.h"
 #include "platform/DisplayCheck.h"
+#include "platform/ShutdownSignals.h"
 #include "shell/InstanceLock.h"
 #include "shell/SettingsStore.h"
 #include "shell/Shell.h"
@@ -96,6 +97,9 @@ bool inWaylandSession() {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // First, before the application starts its threads: from here on SIGTERM, SIGINT and
+    // SIGHUP end the program through its shutdown, which puts the desktop's accessibility back.
+    morvane::ShutdownSignals::install();
     if (const std::optional<int> status = handleCommandLine(argc, argv)) {
         return *status;
     }
@@ -110,6 +114,12 @@ int main(int argc, char* argv[]) {
     morvane::QtPrompts prompts;
     morvane::InstanceLock instanceLock;
     morvane::Shell shell(settings, prompts, instanceLock);
+    morvane::ShutdownSignals shutdownSignals;
+    QObject::connect(
+        &shutdownSignals, &morvane::ShutdownSignals::requested, &shell, [&shell](int signal) {
+            qCInfo(morvane::lcMorvane) << "signal" << signal << "received: shutting down";
+            shell.shutDown();
+        });
     if (!shell.startUp()) {
         return 0;
     }

@@ -167,6 +167,17 @@ bool Frm_Main::eventFilter(QObject* watched, QEvent* event) {
     }
     const auto* mouse = static_cast<QMouseEvent*>(event);
     const bool left = mouse->button() == Qt::LeftButton;
+    if (watched == windowHandle()) {
+        // The window is disabled (the browser window is open), so its controls take no
+        // clicks; the close button in its caption still closes it, and the shutdown closes
+        // the browser window first.
+        if (!isEnabled() && type == QEvent::MouseButtonRelease && left &&
+            Ige_exit->geometry().contains(mouse->position().toPoint())) {
+            close();
+            return true;
+        }
+        return QWidget::eventFilter(watched, event);
+    }
     if (type == QEvent::MouseMove) {
         if (watched == Label3) {
             showCaptionPictures(&Image8, &Image7);
@@ -447,6 +458,10 @@ void Frm_Main::Timer1_Timer() {
 
 void Frm_Main::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
+    if (event->type() == QEvent::EnabledChange && !isEnabled() && windowHandle()) {
+        // The native window's mouse events come before the disabled widgets drop them.
+        windowHandle()->installEventFilter(this);
+    }
     // A minimised window is hidden; the notification-area icon brings it back. Without a
     // notification area no icon could, so the window stays minimised in the task bar.
     // The hide waits for the event to finish. The native window goes with it: the window manager

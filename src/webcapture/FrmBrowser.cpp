@@ -57,6 +57,18 @@ constexpr qint64 kMaxPagePixels = 100'000'000;
 
 const QString kMarkerId = QStringLiteral("__morvane_settle_marker");
 
+// Which of the root element and the body scrolls, and their visible sizes.
+const char* const kScrollProbe = R"((function () {
+        var r = document.documentElement, b = document.body, a = {root: !!r, body: !!b};
+        if (r && b) {
+            r.scrollTop = 1; r.scrollLeft = 1; b.scrollTop = 1; b.scrollLeft = 1;
+            a.rt = r.scrollTop; a.rl = r.scrollLeft; a.bt = b.scrollTop; a.bl = b.scrollLeft;
+            a.rw = r.clientWidth; a.rh = r.clientHeight; a.bw = b.clientWidth; a.bh = b.clientHeight;
+            r.scrollTop = 0; r.scrollLeft = 0; b.scrollTop = 0; b.scrollLeft = 0;
+        }
+        return JSON.stringify(a);
+    })())";
+
 // The page of the browser window. A page's script dialogs are shown as a browser shows them,
 // but only the first few of each page: a page that opens them in a loop would otherwise hold
 // the window for good. During a capture none is shown (it would be photographed, and wait).
@@ -183,10 +195,20 @@ frmBrowser::frmBrowser(const WebCaptureContext& context)
         if (capturing_) {
             return; // the capture's own checks see a new document
         }
-        ChooseScrollElement();
-        if (!scrollElement_.isEmpty()) {
-            writeMetric("scrollTop", 0);
-        }
+        // Asked without waiting: a page that keeps its script busy would otherwise hold the
+        // window (and its close) for as long as the wait lasts.
+        const QPointer<frmBrowser> self(this);
+        brwWebBrowser->page()->runJavaScript(
+            QLatin1String(kScrollProbe), QWebEngineScript::ApplicationWorld,
+            [self](const QVariant& answer) {
+                if (!self || self->capturing_ || self->closed_) {
+                    return;
+                }
+                self->applyScrollProbe(answer);
+                if (!self->scrollElement_.isEmpty()) {
+                    self->sendScript(self->scrollElement_ + QStringLiteral(".scrollTop = 0;"));
+                }
+            });
     });
 
     if (context_.mainWindow) {
@@ -277,7 +299,16 @@ void frmBrowser::tbToolBar_ButtonClick(const QString& key) {
     }
 }
 
+void frmBrowser::sendScript(const QString& script) {
+    brwWebBrowser->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld);
+}
+
 std::optional<QVariant> frmBrowser::runScript(const QString& script, int timeoutMs) {
+    // Once a capture is cancelled, or the window closed, nothing more is waited for: a page
+    // whose script never ends would hold every later wait to its time limit.
+    if ((capturing_ && cancelled_) || closed_) {
+        return std::nullopt;
+    }
     // A local loop makes the answer synchronous; an answer after the time is up finds its
     // loop gone and is dropped.
     QEventLoop loop;
@@ -296,6 +327,9 @@ std::optional<QVariant> frmBrowser::runScript(const QString& script, int timeout
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     // While a capture runs the user's input is handled, so that it can be cancelled even
     // when the page does not answer; a cancel ends this wait.
+    // Only a capture waits, and the window is not closed under a capture (closeEvent), so the
+    // window outlives the loop; the guard makes sure of it.
+    const QPointer<frmBrowser> self(this);
     QEventLoop* outer = waiting_;
     if (capturing_) {
         waiting_ = &loop;
@@ -303,8 +337,11 @@ std::optional<QVariant> frmBrowser::runScript(const QString& script, int timeout
     } else {
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     }
-    waiting_ = outer;
     *waiting = false;
+    if (!self) {
+        return std::nullopt;
+    }
+    waiting_ = outer;
     return *answer;
 }
 
@@ -328,20 +365,13 @@ void frmBrowser::writeMetric(const char* property, int value) {
 }
 
 void frmBrowser::ChooseScrollElement() {
-    const auto answer = runScript(QStringLiteral(R"((function () {
-        var r = document.documentElement, b = document.body, a = {root: !!r, body: !!b};
-        if (r && b) {
-            r.scrollTop = 1; r.scrollLeft = 1; b.scrollTop = 1; b.scrollLeft = 1;
-            a.rt = r.scrollTop; a.rl = r.scrollLeft; a.bt = b.scrollTop; a.bl = b.scrollLeft;
-            a.rw = r.clientWidth; a.rh = r.clientHeight; a.bw = b.clientWidth; a.bh = b.clientHeight;
-            r.scrollTop = 0; r.scrollLeft = 0; b.scrollTop = 0; b.scrollLeft = 0;
-        }
-        return JSON.stringify(a);
-    })())"));
-    if (!answer) {
-        return;
+    if (const auto answer = runScript(QLatin1String(kScrollProbe))) {
+        applyScrollProbe(*answer);
     }
-    const QJsonObject a = QJsonDocument::fromJson(answer->toString().toUtf8()).object();
+}
+
+void frmBrowser::applyScrollProbe(const QVariant& answer) {
+    const QJsonObject a = QJsonDocument::fromJson(answer.toString().toUtf8()).object();
     const ScrollProbe root{
         a.value(QStringLiteral("root")).toBool(), a.value(QStringLiteral("rt")).toInt(),
         a.value(QStringLiteral("rl")).toInt(), a.value(QStringLiteral("rw")).toInt(),
@@ -822,7 +852,13 @@ bool frmBrowser::CapturePage(QImage& page) {
     }
     // However the capture ended, the page looks as before: styles back, marker gone, at the
     // top. A page that went elsewhere has nothing to put back.
-    runScript(QStringLiteral("window.__morvane && window.__morvane.restore()"), 2000);
+    // After a cancel it is sent without waiting: the page may not be answering at all.
+    const QString restore = QStringLiteral("window.__morvane && window.__morvane.restore()");
+    if (cancelled_) {
+        sendScript(restore);
+    } else {
+        runScript(restore, 2000);
+    }
     return stop_ == Stop::None;
 }
 

@@ -74,7 +74,10 @@ private:
     // Waits, handling events (the user's too while capturing), until done() holds or the time
     // is up; a cancel ends the wait at once.
     bool waitUntil(const std::function<bool()>& done, int timeoutMs);
+    // Sends a script to the page without waiting for its answer.
+    void sendScript(const QString& script);
     void ChooseScrollElement();
+    void applyScrollProbe(const QVariant& answer);
     bool CapturePage(QImage& page);
     Stop copyPage(QImage& page, const QJsonObject& view);
     void showProgress(int done, int total);

@@ -4,10 +4,12 @@
 #include "common/Prompts.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QLibrary>
 #include <QOpenGLContext>
 #include <QStringList>
+#include <sys/stat.h>
 
 // Qt's own (exported, though not in its public headers): the context that every OpenGL context
 // made after it shares with.
@@ -53,7 +55,11 @@ std::unique_ptr<WebBrowser> fail(Prompts* prompts, const QString& reason) {
 } // namespace
 
 std::unique_ptr<WebBrowser> loadWebBrowser(const WebCaptureContext& context) {
-    const QStringList candidates = moduleCandidates();
+    return loadWebBrowserFrom(moduleCandidates(), context);
+}
+
+std::unique_ptr<WebBrowser> loadWebBrowserFrom(const QStringList& candidates,
+                                               const WebCaptureContext& context) {
     QString path;
     for (const QString& candidate : candidates) {
         if (QFileInfo::exists(candidate)) {
@@ -65,6 +71,12 @@ std::unique_ptr<WebBrowser> loadWebBrowser(const WebCaptureContext& context) {
         return fail(context.prompts,
                     QStringLiteral("找不到 ") + candidates.join(QStringLiteral("、")));
     }
+    // The loader reads whatever it opens until it has a library: a pipe would keep it waiting
+    // for a writer, a device for ever.
+    struct stat info = {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return fail(context.prompts, path + QStringLiteral(" 不是普通文件"));
+    }
     shareOpenGLContexts();
     QLibrary module(path);
     if (!module.load()) {
@@ -72,10 +84,15 @@ std::unique_ptr<WebBrowser> loadWebBrowser(const WebCaptureContext& context) {
     }
     const auto create = reinterpret_cast<CreateWebBrowser>(module.resolve(kCreateWebBrowser));
     if (!create) {
-        return fail(context.prompts, module.errorString());
+        return fail(context.prompts,
+                    path + QStringLiteral(" 中没有入口 ") + QString::fromLatin1(kCreateWebBrowser));
+    }
+    std::unique_ptr<WebBrowser> browser(create(&context));
+    if (!browser) {
+        return fail(context.prompts, path + QStringLiteral(" 没有建立浏览器窗口"));
     }
     qCInfo(lcMorvane) << "web module loaded from" << path;
-    return std::unique_ptr<WebBrowser>(create(&context));
+    return browser;
 }
 
 } // namespace morvane

@@ -3,6 +3,7 @@
 #include "FrmBrowser.h"
 #include "common/Log.h"
 #include "common/Prompts.h"
+#include "common/WebHost.h"
 
 #include <QComboBox>
 #include <QGuiApplication>
@@ -44,7 +45,7 @@ public:
         }
         window_->show();
         window_->raise();
-        window_->cboAddress->setEditText(address);
+        window_->cboAddress->setEditText(addressForDisplay(address));
         window_->cboAddress_Click();
     }
 

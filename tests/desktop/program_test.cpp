@@ -1,12 +1,17 @@
 // The program as a user meets it: started as its own process on the private desktop,
 // driven with xdotool, its settings file read back from disk.
 #include "support/DesktopTools.h"
+#include "support/PageServer.h"
 #include "support/Pictures.h"
+#include "support/TestWindows.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 using namespace morvane::test;
 
@@ -150,4 +155,54 @@ TEST(Program, TrayMenuExitEndsWithStatusZeroAndRemovesTheIcon) {
             {QStringLiteral("key"), QStringLiteral("Up"), QStringLiteral("Return")});
     EXPECT_EQ(program.waitForExit(), 0);
     EXPECT_TRUE(visibleWindows(pid, QStringLiteral(".*")).isEmpty()) << "the icon stayed";
+}
+
+TEST(Program, TerminateInterruptAndHangUpEndThroughTheShutdown) {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        Homes homes;
+        ProgramRun program(homes.config(), homes.runtime());
+        ASSERT_TRUE(program.waitForMainWindow());
+        const QString lock = homes.runtime() + QStringLiteral("/morvane.lock");
+        ASSERT_TRUE(QFileInfo::exists(lock));
+        ::kill(static_cast<pid_t>(program.pid()), signal);
+        EXPECT_EQ(program.waitForExit(), 0);
+        // The lock goes with the shutdown; a program the signal ends leaves it behind.
+        EXPECT_FALSE(QFileInfo::exists(lock));
+    }
+}
+
+// Named for the web group, which runs the web engine (under the sanitizers, with the check
+// that Chromium's own deletes fail switched off).
+TEST(WebCaptureProgram, MainWindowClosedLikeATitleBarWithTheBrowserOpenEndsTheProgram) {
+    // A page that asks before it is left, clicked so that it may.
+    PageServer server("<!DOCTYPE html><html><head><title>Page</title></head><body><script>"
+                      "addEventListener('beforeunload', function (e) { e.preventDefault();"
+                      " e.returnValue = ''; });</script></body></html>");
+    Homes homes;
+    ProgramRun program(homes.config(), homes.runtime());
+    const auto window = program.waitForMainWindow();
+    ASSERT_TRUE(window);
+    // 网页抓图 (Opt_Web at (32, 112) in the window), then the hotkey over a window whose
+    // title is the address: the browser window opens, and the main window is disabled.
+    clickAt(windowGeometry(*window).topLeft() + QPoint(32 + 10, 112 + 12));
+    TestWindows windows;
+    windows.create({.rect = QRect(0, 0, 600, 40),
+                    .title = server.url().toString().toUtf8(),
+                    .overrideRedirect = true});
+    windows.warpPointer(QPoint(10, 10));
+    runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+s")});
+    // The page is served from this process's event loop.
+    std::optional<QString> browser;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            browser = waitForWindow(program.pid(), QStringLiteral("^Page$"), 0);
+            return browser.has_value();
+        },
+        30000))
+        << "no browser window showed the page";
+    clickAt(windowGeometry(*browser).center());
+    QTest::qWait(200);
+    windows.closeLikeTitleBar(window->toUInt());
+    EXPECT_EQ(program.waitForExit(), 0) << "the close was ignored";
 }

@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTcpServer>
@@ -628,3 +629,76 @@ TEST_F(ScaledWebCapture, ImageIsInDevicePixels) {
     ASSERT_EQ(saved.height(), 6000);
     EXPECT_EQ(mismatches(saved, [](int, int y) { return blockColour(y / 200); }), 0);
 }
+
+// A close always gets through, at once: the window manager's (a title bar's close button) or
+// the main window's own caption button, of the main window, which shuts the program down with
+// the browser window first, and of the browser window; whatever the page's script does, and
+// in the middle of a capture.
+struct ClosedByTheWindowManager {
+    const char* name;
+    const char* script; // added to the page
+    const char* closed; // "main", "caption" (its close button) or "browser"
+    bool duringCapture; // closed 1.5 s into a capture, else while the page is shown
+};
+
+class WebCaptureWindowManagerClose
+    : public WebCapture,
+      public ::testing::WithParamInterface<ClosedByTheWindowManager> {};
+
+TEST_P(WebCaptureWindowManagerClose, GetsThroughAtOnce) {
+    QByteArray html = stripes(60);
+    html.replace("</body>", QByteArray("<script>") + GetParam().script + "</script></body>");
+    QWidget* browser = open(html);
+    ASSERT_NE(browser, nullptr);
+    // A click in the page, which lets its script ask before the page is left.
+    const QWidget* view = pageView(browser);
+    test::clickAt(view->mapToGlobal(view->rect().center()));
+    QTest::qWait(100);
+    const QString closed = QString::fromLatin1(GetParam().closed);
+    const bool mainWindow = closed != QLatin1String("browser");
+    Frm_Main& w = *shell.mainWindow();
+    QElapsedTimer sinceClose;
+    const auto closeIt = [&] {
+        sinceClose.start();
+        if (closed == QLatin1String("caption")) {
+            // Brought above the browser window, which fills the screen, as the task bar does.
+            test::runTool(QStringLiteral("xdotool"),
+                          {QStringLiteral("windowactivate"), QString::number(w.winId())});
+            QTest::qWait(300);
+            test::clickAt(w.Ige_exit->mapToGlobal(w.Ige_exit->rect().center()));
+        } else {
+            windows.closeLikeTitleBar(
+                static_cast<WindowId>(mainWindow ? w.winId() : browser->winId()));
+        }
+    };
+    if (GetParam().duringCapture) {
+        QTimer::singleShot(1500, closeIt);
+        press(browser, "gdzt");
+    } else {
+        closeIt();
+    }
+    EXPECT_TRUE(QTest::qWaitFor([] { return browserWindow() == nullptr; }, 20000));
+    ASSERT_TRUE(sinceClose.isValid());
+    EXPECT_LT(sinceClose.elapsed(), 1500) << "the browser window took that long to close";
+    EXPECT_EQ(endings, mainWindow ? 1 : 0);
+    EXPECT_EQ(shell.isShutDown(), mainWindow);
+    EXPECT_TRUE(w.isEnabled() || mainWindow);
+    EXPECT_EQ(QDir(shots).entryList(QDir::Files).size(), 2) << "only the two files put there";
+    EXPECT_EQ(prompts.messages, QStringList());
+}
+
+const char kAsksBeforeLeaving[] =
+    "addEventListener('beforeunload', function (e) { e.preventDefault(); e.returnValue = ''; });";
+// Once the capture scrolls it, the page's script never ends: it answers nothing more.
+const char kSpinsOnScroll[] = "addEventListener('scroll', function () { for (;;) {} });";
+
+// Named without a prefix, so that the web group's filter runs them.
+INSTANTIATE_TEST_SUITE_P(
+    , WebCaptureWindowManagerClose,
+    ::testing::Values(
+        ClosedByTheWindowManager{"MainWindow", "", "main", false},
+        ClosedByTheWindowManager{"CaptionButton", "", "caption", false},
+        ClosedByTheWindowManager{"BrowserPageAsks", kAsksBeforeLeaving, "browser", false},
+        ClosedByTheWindowManager{"BrowserPageSpins", kSpinsOnScroll, "browser", true},
+        ClosedByTheWindowManager{"MainWindowPageSpins", kSpinsOnScroll, "main", true}),
+    [](const auto& p) { return std::string(p.param.name); });

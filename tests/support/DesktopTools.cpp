@@ -131,6 +131,12 @@ ProgramRun::ProgramRun(const QString& configHome, const QString& runtimeDir) {
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
     process_.setProcessEnvironment(env);
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // Interrupts as a terminal gives them: a test run in the background has them ignored,
+    // and a program keeps a signal ignored that it was started with ignored.
+    process_.setChildProcessModifier([] {
+        ::signal(SIGINT, SIG_DFL);
+        ::signal(SIGQUIT, SIG_DFL);
+    });
     process_.start(QStringLiteral(MORVANE_PROGRAM), {});
     if (!process_.waitForStarted(10000)) {
         ADD_FAILURE() << "the program could not be started: " << MORVANE_PROGRAM;

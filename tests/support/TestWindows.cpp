@@ -173,6 +173,19 @@ void TestWindows::unmap(WindowId window) {
     sync();
 }
 
+void TestWindows::closeLikeTitleBar(WindowId window) {
+    xcb_client_message_event_t message = {};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = atom("WM_PROTOCOLS");
+    message.data.data32[0] = atom("WM_DELETE_WINDOW");
+    message.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection_, 0, window, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&message));
+    sync();
+}
+
 void TestWindows::setProperty(WindowId window, const char* name, const char* type, int format,
                               const QByteArray& data) {
     xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, atom(name), atom(type),

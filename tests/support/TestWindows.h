@@ -38,6 +38,9 @@ public:
     void destroy(WindowId window);
     // Unmaps the window, as a minimised one is.
     void unmap(WindowId window);
+    // Asks the window to close as a title bar's close button does: the WM_DELETE_WINDOW
+    // message of WM_PROTOCOLS (the window stays; its owner decides what closing means).
+    void closeLikeTitleBar(WindowId window);
     // Replaces a property; format is 8, 16 or 32 bits per item.
     void setProperty(WindowId window, const char* name, const char* type, int format,
                      const QByteArray& data);
