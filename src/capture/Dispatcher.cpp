@@ -200,10 +200,13 @@ void Dispatcher::DoCapture() {
     try {
         runRequest();
     } catch (const std::exception& error) {
-        // Whatever failed (a capture too large to hold, say), the request ends quietly.
+        // Whatever failed (a capture too large to hold, say), the request ends and says so.
         qCWarning(lcMorvane) << "capture request failed:" << error.what();
+        report(CaptureOutcome::nothing(
+            QStringLiteral("抓图时出错（%1）").arg(QString::fromLocal8Bit(error.what()))));
     } catch (...) {
         qCWarning(lcMorvane) << "capture request failed";
+        report(CaptureOutcome::nothing(QStringLiteral("抓图时出错")));
     }
     // Every request, however it ended, leaves no delayed capture armed.
     host_.disarmDelayedCapture();
@@ -236,6 +239,7 @@ void Dispatcher::runRequest() {
     if (picture.isNull()) {
         qCWarning(lcMorvane) << "capture request ended: the grab gave no picture of window"
                              << TargetWnd;
+        report(CaptureOutcome::nothing(QStringLiteral("未能取得屏幕图像")));
         return;
     }
     // The pixels are taken; only now is the bus asked which part of them is the target.
@@ -251,8 +255,12 @@ void Dispatcher::runRequest() {
     if (result.written()) {
         lastFile_ = result.path;
     }
-    if (fileReport_) {
-        fileReport_(result);
+    report(CaptureOutcome::of(result));
+}
+
+void Dispatcher::report(const CaptureOutcome& outcome) {
+    if (report_) {
+        report_(outcome);
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture/CaptureFile.h"
+#include "capture/CaptureOutcome.h"
 #include "platform/Accessibility.h"
 #include "platform/Desktop.h"
 
@@ -102,10 +102,9 @@ public:
     // Where controls drawn without X windows of their own are looked up; none: X11 only.
     void setAccessibleLookup(AccessibleLookup* lookup) { accessibility_ = lookup; }
 
-    // Told how writing each capture's file ended, written or not, once the picture is on
-    // the clipboard; the shell tells the user.
-    using FileReport = std::function<void(const CaptureFileResult& result)>;
-    void setFileReport(FileReport report) { fileReport_ = std::move(report); }
+    // Told how each request that got as far as the grab ended: its file written or not
+    // (once the picture is on the clipboard), or no picture at all; the shell tells the user.
+    void setReport(OutcomeReport report) { report_ = std::move(report); }
 
 private:
     void runRequest();
@@ -121,7 +120,8 @@ private:
     WebAddressOpener* webOpener_;
     AccessibleLookup* accessibility_ = nullptr;
     QString lastFile_;
-    FileReport fileReport_;
+    OutcomeReport report_;
+    void report(const CaptureOutcome& outcome);
 };
 
 } // namespace morvane

@@ -131,8 +131,7 @@ Dispatcher& Shell::dispatcher() {
         clipboard_ = std::make_unique<QtClipboard>();
         dispatcher_ = std::make_unique<Dispatcher>(*main_, *desktop_, prompts_, *clipboard_);
         dispatcher_->setWebAddressOpener(&webOpener_);
-        dispatcher_->setFileReport(
-            [this](const CaptureFileResult& result) { reportCaptureFile(result); });
+        dispatcher_->setReport([this](const CaptureOutcome& outcome) { report(outcome); });
         accessibility_ = std::make_unique<AtspiLookup>(*desktop_);
         dispatcher_->setAccessibleLookup(accessibility_.get());
     }
@@ -183,23 +182,36 @@ void Shell::announce(const QString& title, const QString& text) {
     }
 }
 
-void Shell::reportCaptureFile(const CaptureFileResult& result) {
-    if (result.written()) {
+void Shell::report(const CaptureOutcome& outcome) {
+    switch (outcome.kind) {
+    case CaptureOutcome::Kind::Saved:
         if (tray_) {
-            tray_->showSaved(result.path);
+            tray_->showSaved(outcome.path);
         }
         return;
+    case CaptureOutcome::Kind::NoPicture:
+        announce(QStringLiteral("抓图失败"), outcome.reason + QStringLiteral("。"));
+        return;
+    case CaptureOutcome::Kind::NotWritten:
+        break;
     }
-    const QString folder = main_ ? main_->saveFolder() : QString();
+    // A capture's file goes into the save folder, shown as the user typed it; another
+    // write (the crop editor's) names its own.
+    const QString saveFolder = main_ ? main_->saveFolder() : QString();
+    const QString folder = outcome.path.isEmpty() || outcome.path.startsWith(saveFolder)
+                               ? saveFolder
+                               : QFileInfo(outcome.path).path();
     const QFileInfo info(folder);
     // The usual reasons in the program's own words; the system's words for the rest.
-    QString why = result.error;
-    if (result.outcome == CaptureFileResult::Outcome::NoFreeName) {
-        why = QStringLiteral("已没有空闲的文件编号");
-    } else if (!info.isDir()) {
-        why = QStringLiteral("文件夹不存在");
-    } else if (!info.isWritable()) {
-        why = QStringLiteral("文件夹不可写入");
+    QString why = outcome.reason;
+    if (why != CaptureOutcome::kNoFreeName) {
+        if (!info.isDir()) {
+            why = QStringLiteral("文件夹不存在");
+        } else if (!info.isWritable()) {
+            why = QStringLiteral("文件夹不可写入");
+        } else if (why.isEmpty()) {
+            why = QStringLiteral("写入失败");
+        }
     }
     announce(QStringLiteral("截图未保存"),
              QStringLiteral("无法写入文件夹 %1：%2。图片已在剪贴板上。").arg(folder, why));
@@ -310,6 +322,7 @@ void Shell::openInBrowser(const QString& address) {
         dispatcher(); // the desktop and the clipboard
         context.desktop = desktop_.get();
         context.clipboard = clipboard_.get();
+        context.report = [this](const CaptureOutcome& outcome) { report(outcome); };
         browser_ = loadWebBrowser(context);
         if (!browser_) {
             return;

@@ -86,7 +86,9 @@ private:
     void unloadCropContainer();
     // Tells the user, through the notifier, of something that failed; also logged.
     void announce(const QString& title, const QString& text);
-    void reportCaptureFile(const CaptureFileResult& result);
+    // The one place every capture outcome reaches the user: the tray icon's tick for a
+    // file written, a message from it for everything else.
+    void report(const CaptureOutcome& outcome);
     void followDelayedCapture();
     // Accessibility on for the program's life, so that applications expose their controls.
     void turnAccessibilityOn();

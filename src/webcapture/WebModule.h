@@ -19,6 +19,7 @@ struct WebCaptureContext {
     Prompts* prompts = nullptr;
     Desktop* desktop = nullptr; // where the page's pixels are read from the screen
     ClipboardSink* clipboard = nullptr;
+    OutcomeReport report; // how each page capture ended, for the shell to show
 };
 
 // The browser window, as the rest of the program drives it: open an address, close.

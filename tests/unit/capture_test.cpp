@@ -20,7 +20,11 @@ QImage loadBmp(const QString& path) {
 
 class DispatcherTest : public ::testing::Test {
 protected:
-    DispatcherTest() { host.folder = dir.path(); }
+    DispatcherTest() {
+        host.folder = dir.path();
+        dispatcher.setReport(
+            [this](const CaptureOutcome& outcome) { outcomes.push_back(outcome); });
+    }
 
     // A dialog-like scene: an owner window, a dialog it owns with a child control.
     void buildScene() {
@@ -47,6 +51,7 @@ protected:
     test::RecordingOpener opener;
     Dispatcher dispatcher{host, desktop, prompts, clipboard, &opener};
     WindowId owner = 0, dialog = 0, control = 0;
+    std::vector<CaptureOutcome> outcomes;
 };
 
 } // namespace
@@ -178,18 +183,20 @@ TEST_F(DispatcherTest, WebModeHandsOnAddressesAndRefusesOtherText) {
     EXPECT_EQ(host.disarmed, 3);
 }
 
-TEST_F(DispatcherTest, FailedWritesLeaveNoFileAndEndQuietly) {
+TEST_F(DispatcherTest, FailedWritesLeaveNoFileAndAreReported) {
     host.folder = dir.filePath(QStringLiteral("missing"));
     dispatcher.DoCapture();
     EXPECT_TRUE(dispatcher.lastFile().isEmpty());
     EXPECT_TRUE(prompts.messages.isEmpty());
+    ASSERT_EQ(outcomes.size(), 1U);
+    EXPECT_EQ(outcomes[0].kind, CaptureOutcome::Kind::NotWritten);
     EXPECT_EQ(host.disarmed, 1);
     // The grab itself still reached the clipboard and the holding picture.
     EXPECT_EQ(clipboard.images.size(), 1);
     EXPECT_FALSE(QDir(dir.path()).exists(QStringLiteral("missing")));
 }
 
-TEST_F(DispatcherTest, VanishedOrEmptyTargetsEndQuietly) {
+TEST_F(DispatcherTest, VanishedOrEmptyTargetsEndWithWhatTheyGot) {
     const WindowId gone = desktop.add({.rect = QRect(0, 0, 100, 100), .title = "Gone"});
     desktop.setPointer(QPoint(5, 5));
     desktop.remove(gone);
@@ -199,6 +206,15 @@ TEST_F(DispatcherTest, VanishedOrEmptyTargetsEndQuietly) {
     EXPECT_EQ(dispatcher.lastFile(), dir.path() + QStringLiteral("/temp1.bmp"));
 
     const WindowId empty = desktop.add({.rect = QRect(10, 10, 0, 0), .title = "Empty"});
+    // A dialog whose owner has no size: the window capture gets no picture, and says so.
+    desktop.add({.rect = QRect(300, 300, 50, 50), .title = "Dialog", .transientFor = empty});
+    desktop.setPointer(QPoint(310, 310));
+    host.mode = CaptureMode::Window;
+    dispatcher.DoCapture();
+    EXPECT_TRUE(dispatcher.lastFile().isEmpty());
+    ASSERT_EQ(outcomes.size(), 2U);
+    EXPECT_EQ(outcomes[0].kind, CaptureOutcome::Kind::Saved);
+    EXPECT_EQ(outcomes[1].kind, CaptureOutcome::Kind::NoPicture);
     EXPECT_TRUE(GrabWindowRect(desktop, empty, QPoint(), false).isNull());
     EXPECT_TRUE(GrabWindowRect(desktop, gone, QPoint(), false).isNull());
 }
