@@ -148,6 +148,12 @@ TEST(X11DesktopGrab, ExactColoursAndBlackBeyondTheScreen) {
     // A second, larger grab reuses and grows the shared buffer.
     const QImage whole = desktop.grabScreen(QRect(0, 0, 1920, 1080));
     EXPECT_EQ(whole.pixel(1900, 1060), 0xff2468acu);
+
+    // A buffer that held a bright picture, used again for a grab partly off the screen:
+    // the part beyond the screen is black all the same.
+    windows.create({.rect = QRect(0, 0, 100, 100), .colour = 0xffffffff, .overrideRedirect = true});
+    EXPECT_EQ(desktop.grabScreen(QRect(0, 0, 100, 100)).pixel(99, 99), 0xffffffffu);
+    EXPECT_EQ(desktop.grabScreen(QRect(1870, 1030, 100, 100)).pixel(99, 99) & 0xffffff, 0u);
 }
 
 TEST(X11DesktopGrab, PointerImageHasItsHotspotInside) {

@@ -149,6 +149,9 @@ TEST(WebAddressUnderPointer, EntryTextThenClipboardThenTheMessage) {
     // The full address the browser tells is taken when it is the page the entry shows.
     bus.hit->chain[0].document = QStringLiteral("https://example.org/shown");
     dispatcher.DoCapture();
+    // Not when it is another page's (a tab behind, a frame): the shown address stands.
+    bus.hit->chain[0].document = QStringLiteral("https://other.example/shown");
+    dispatcher.DoCapture();
     bus.hit->chain[0].editable = false; // a label: its text is not an address bar's
     dispatcher.DoCapture();
     images.copied = QStringLiteral("https://a.example https://b.example");
@@ -158,7 +161,8 @@ TEST(WebAddressUnderPointer, EntryTextThenClipboardThenTheMessage) {
     dispatcher.DoCapture();
     EXPECT_EQ(opener.addresses,
               QStringList({"http://example.org/shown", "https://example.org/shown",
-                           "https://copied.example/a", "http://titled.example/"}));
+                           "http://example.org/shown", "https://copied.example/a",
+                           "http://titled.example/"}));
     EXPECT_EQ(prompts.messages, QStringList{"请将鼠标悬停在网页浏览器的地址栏上"});
 }
 

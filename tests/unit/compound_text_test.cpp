@@ -13,6 +13,7 @@ TEST(CompoundText, CharsetsSwitchByEscapesAndBadBytesBecomeReplacements) {
         {"\x1b$)A\xd6\xd0\xce\xc4", "中文"},     // GB 2312 in GR
         {"\x1b$(AVPND", "中文"},                 // GB 2312 in GL
         {"Caf\xe9", "Café"},                     // GR is Latin-1 at first
+        {"a\xa0z", "a\u00a0z"},                  // its no-break space too
         {"\x1b-F\xe1\x1b-A\xe1", "αá"},          // ISO 8859-7, then -1
         {"ab\x1b$)A\xd6\xd0\x1b(Bcd", "ab中cd"}, // ASCII around GB 2312
         {"\x1b$)B\xc6\xfc\xcb\xdc", "日本"},     // JIS X 0208

@@ -195,6 +195,16 @@ TEST(CaptureFile, NeverReplacesAndTakesTheNextNumberWhenANameIsTakenMeanwhile) {
               QByteArray("the other program's"));
     EXPECT_EQ(contents(result.path), encodeBmp24(image));
 
+    // The same through the folder's listing, once there are many captures: the name lost is
+    // noted, so the next number is taken rather than the lost one again.
+    for (int n = 5; n <= 40; ++n) {
+        touch(dir.filePath(QStringLiteral("temp%1.bmp").arg(n)), "older");
+    }
+    opened.clear();
+    result = writeCaptureFile(dir.path(), QString(), image, raced);
+    EXPECT_EQ(opened, (QStringList{QStringLiteral("temp41.bmp"), QStringLiteral("temp42.bmp")}));
+    EXPECT_EQ(result.path, dir.path() + QStringLiteral("/temp42.bmp"));
+
     result = writeCaptureFile(dir.filePath(QStringLiteral("missing")), QString(), image);
     EXPECT_EQ(result.outcome, CaptureFileResult::Outcome::FolderRefused);
     EXPECT_FALSE(result.error.isEmpty());
