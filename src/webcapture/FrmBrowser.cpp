@@ -197,16 +197,17 @@ frmBrowser::frmBrowser(const WebCaptureContext& context)
         }
         // Asked without waiting: a page that keeps its script busy would otherwise hold the
         // window (and its close) for as long as the wait lasts.
-        const QPointer<frmBrowser> self(this);
+        // The page answers (with nothing) as it is destroyed with the window, after the
+        // window's own destructor has run: the flag says so, without touching the window.
         brwWebBrowser->page()->runJavaScript(
             QLatin1String(kScrollProbe), QWebEngineScript::ApplicationWorld,
-            [self](const QVariant& answer) {
-                if (!self || self->capturing_ || self->closed_) {
+            [this, alive = alive_](const QVariant& answer) {
+                if (!*alive || capturing_ || closed_) {
                     return;
                 }
-                self->applyScrollProbe(answer);
-                if (!self->scrollElement_.isEmpty()) {
-                    self->sendScript(self->scrollElement_ + QStringLiteral(".scrollTop = 0;"));
+                applyScrollProbe(answer);
+                if (!scrollElement_.isEmpty()) {
+                    sendScript(scrollElement_ + QStringLiteral(".scrollTop = 0;"));
                 }
             });
     });
@@ -217,7 +218,9 @@ frmBrowser::frmBrowser(const WebCaptureContext& context)
     move(0, 0);
 }
 
-frmBrowser::~frmBrowser() = default;
+frmBrowser::~frmBrowser() {
+    *alive_ = false;
+}
 
 void frmBrowser::closeEvent(QCloseEvent* event) {
     if (capturing_) {

@@ -10,6 +10,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QAction;
@@ -101,6 +102,9 @@ private:
     // The view's place, marked as a child window of the class a browser's view has.
     ChildWindowMark viewMark_{QByteArrayLiteral("Shell Embedding")};
     QString lastFile_;
+    // False from the start of the destructor on, for answers that come while the window's
+    // children (the page among them) are destroyed.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 } // namespace morvane
