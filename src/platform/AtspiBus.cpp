@@ -175,6 +175,26 @@ bool hasState(DBusMessage* reply, int state) {
     return false;
 }
 
+// as: the interfaces an element implements.
+bool hasInterface(DBusMessage* reply, const char* interface) {
+    if (!reply || !dbus_message_has_signature(reply, "as")) {
+        return false;
+    }
+    DBusMessageIter top;
+    DBusMessageIter array;
+    dbus_message_iter_init(reply, &top);
+    dbus_message_iter_recurse(&top, &array);
+    for (; dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_STRING;
+         dbus_message_iter_next(&array)) {
+        const char* name = nullptr;
+        dbus_message_iter_get_basic(&array, &name);
+        if (name && std::strcmp(name, interface) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 QRect readExtents(DBusMessage* reply) {
     if (!reply || !dbus_message_has_signature(reply, "(iiii)")) {
         return {};
@@ -390,6 +410,7 @@ AtspiDescription AtspiBus::describe(const AtspiRef& element, const Budget& budge
     requests.push_back(methodCall(element, kAccessible, "GetRoleName"));
     requests.push_back(methodCall(element, kAccessible, "GetRole"));
     requests.push_back(methodCall(element, kAccessible, "GetState"));
+    requests.push_back(methodCall(element, kAccessible, "GetInterfaces"));
     const std::vector<Message> replies = callAll(connection_, std::move(requests), budget);
     AtspiDescription description{
         .name = readStringVariant(replies[0].get()),
@@ -399,7 +420,8 @@ AtspiDescription AtspiBus::describe(const AtspiRef& element, const Budget& budge
     // A role that cannot be read could be a password's: its text is not asked for then.
     const std::optional<std::uint32_t> role = readUint(replies[2].get());
     description.password = !role || *role == kRolePasswordText;
-    if (!description.password) {
+    // Only an element that says it has text is asked for it: toolkits complain of the rest.
+    if (!description.password && hasInterface(replies[4].get(), "org.a11y.atspi.Text")) {
         Message text = methodCall(element, "org.a11y.atspi.Text", "GetText");
         const dbus_int32_t start = 0;
         const dbus_int32_t end = -1;
@@ -413,6 +435,11 @@ AtspiDescription AtspiBus::describe(const AtspiRef& element, const Budget& budge
 }
 
 QString AtspiBus::pageAddress(const AtspiRef& frame, const Budget& budget) {
+    const Message interfaces =
+        callOne(connection_, methodCall(frame, kAccessible, "GetInterfaces"), budget);
+    if (!hasInterface(interfaces.get(), "org.a11y.atspi.Collection")) {
+        return {};
+    }
     const std::vector<AtspiRef> documents =
         readRefs(callOne(connection_, documentsCall(frame), budget).get());
     const std::vector<QRect> rects = extents(documents, budget).value_or(std::vector<QRect>{});

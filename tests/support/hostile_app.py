@@ -32,6 +32,7 @@ INTERFACES = """<node>
   <method name="GetState"><arg direction="out" type="au"/></method>
   <method name="GetRole"><arg direction="out" type="u"/></method>
   <method name="GetRoleName"><arg direction="out" type="s"/></method>
+  <method name="GetInterfaces"><arg direction="out" type="as"/></method>
 </interface>
 <interface name="org.a11y.atspi.Component">
   <method name="GetExtents">
@@ -80,6 +81,9 @@ def main():
             "GetRole": lambda: GLib.Variant("(u)", (role,)),
             "GetRoleName": lambda: GLib.Variant("(s)", (role_name,)),
             "GetExtents": lambda: GLib.Variant("((iiii))", (rect,)),
+            "GetInterfaces": lambda: GLib.Variant("(as)", ([
+                "org.a11y.atspi.Accessible", "org.a11y.atspi.Component",
+                "org.a11y.atspi.Text"],)),
             "GetText": lambda: GLib.Variant("(s)", (text,)),
             "GetApplicationBusAddress": lambda: GLib.Variant(
                 "(s)", ("unixexec:path=/bin/sh,argv1=-c,argv2=touch%20"
