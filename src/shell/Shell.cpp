@@ -129,7 +129,8 @@ Dispatcher& Shell::dispatcher() {
     if (!dispatcher_) {
         desktop_ = std::make_unique<X11Desktop>();
         clipboard_ = std::make_unique<QtClipboard>();
-        dispatcher_ = std::make_unique<Dispatcher>(*main_, *desktop_, prompts_, *clipboard_);
+        dispatcher_ =
+            std::make_unique<Dispatcher>(main_->captureHost(), *desktop_, prompts_, *clipboard_);
         dispatcher_->setWebAddressOpener(&webOpener_);
         dispatcher_->setReport([this](const CaptureOutcome& outcome) { report(outcome); });
         accessibility_ = std::make_unique<AtspiLookup>(*desktop_);
