@@ -18,6 +18,9 @@ struct CaptureOutcome {
     Kind kind = Kind::NoPicture;
     QString path;   // the file written, or the one that could not be
     QString reason; // in the user's words; the file routine's reason for a folder refusing
+    // NotWritten: whether the picture is on the clipboard, as a capture's is; a crop the
+    // editor could not write is not, it stays in the editor.
+    bool onClipboard = true;
 
     static inline const QString kNoFreeName = QStringLiteral("已没有空闲的文件编号");
 

@@ -68,9 +68,12 @@ bool Frm_Cut::Form_Load() {
         qCInfo(lcMorvane) << "crop editor: no file chosen";
         return false;
     }
-    const QImage picture = loadPicture(openedFile_, &openedIdentity_);
+    QString why;
+    const QImage picture = loadPicture(openedFile_, &openedIdentity_, &why);
     if (picture.isNull()) {
-        qCInfo(lcMorvane) << "crop editor: not a picture it can open:" << openedFile_;
+        qCInfo(lcMorvane) << "crop editor: not a picture it can open:" << openedFile_ << why;
+        container_.report({CaptureOutcome::Kind::NoPicture, openedFile_,
+                           QStringLiteral("无法打开图片 %1：%2").arg(openedFile_, why)});
         return false;
     }
     Picture1->setPicture(picture);

@@ -29,7 +29,8 @@ public:
             TwipsPerPixel tpp, QWidget* parent = nullptr);
 
     // Asks for a picture file and shows it. False when the dialog was cancelled or the
-    // file could not be read as a picture; the caller then closes container and editor.
+    // file could not be read as a picture (reported through the container, with the reason);
+    // the caller then closes container and editor.
     bool Form_Load();
 
     // The file that was opened: where "保存" writes the crop.

@@ -37,14 +37,11 @@ const char* formatForName(const QString& path) {
     return nullptr;
 }
 
-// Writes the picture in the format as replaceWithBmp24 writes a bitmap: into a new file beside
-// path that replaces it only once it is whole, so a failed write leaves the old file as it was.
-void replaceWithPicture(const QString& path, const QImage& image, const char* format) {
-    if (image.isNull()) {
-        qCWarning(lcMorvane) << "picture not written, nothing to write:" << path;
-        return;
-    }
-    replaceFile(path, [&](QIODevice& out) { return image.save(&out, format); });
+// A crop that could not be written to path, for the report.
+CaptureOutcome notWritten(const QString& path, const QString& reason) {
+    CaptureOutcome outcome{CaptureOutcome::Kind::NotWritten, path, reason};
+    outcome.onClipboard = false;
+    return outcome;
 }
 
 } // namespace
@@ -90,6 +87,12 @@ MDIForm1::MDIForm1(FileDialogs& dialogs, Prompts& prompts, std::function<QString
 
 MDIForm1::~MDIForm1() = default;
 
+void MDIForm1::report(const CaptureOutcome& outcome) const {
+    if (report_) {
+        report_(outcome);
+    }
+}
+
 Frm_Cut* MDIForm1::editor() const {
     return editor_;
 }
@@ -132,7 +135,9 @@ void MDIForm1::Cmd_Save_Click() {
         prompts_.message(QStringLiteral("文件已被替换，未保存：") + path);
         break;
     case ReplaceResult::Outcome::Failed:
-        break; // changes nothing and is only logged; the opened file stays as it was
+        // The opened file stays as it was, and so does the crop: it can be saved elsewhere.
+        report(notWritten(path, result.error));
+        break;
     }
 }
 
@@ -145,12 +150,20 @@ void MDIForm1::Cmd_SaveTo_Click() {
         qCInfo(lcMorvane) << "crop not saved: save dialog cancelled";
         return;
     }
+    const QImage crop = editor_->cropPicture();
+    if (crop.isNull()) {
+        qCWarning(lcMorvane) << "crop not saved, nothing to write:" << path;
+        return;
+    }
     // Exactly the name chosen: no extension is added. A name ending in .png, .jpg or .jpeg
-    // gets that format; any other name a bitmap.
-    if (const char* format = formatForName(path)) {
-        replaceWithPicture(path, editor_->cropPicture(), format);
-    } else {
-        replaceWithBmp24(path, editor_->cropPicture());
+    // gets that format; any other name a bitmap. Either goes into a new file beside the name
+    // that replaces it only once it is whole, so a failed write leaves an old file as it was.
+    const char* format = formatForName(path);
+    const ReplaceResult result = replaceFile(path, [&](QIODevice& out) {
+        return format ? crop.save(&out, format) : writeBmp24(out, crop);
+    });
+    if (!result.replaced()) {
+        report(notWritten(path, result.error));
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/CaptureOutcome.h"
 #include "common/Twips.h"
 
 #include <QPointer>
@@ -36,8 +37,13 @@ public:
     ~MDIForm1() override;
 
     // Shows the editor as the child window; the editor asks for the picture now. False
-    // when it did not open one: the caller closes the container, and nothing is said.
+    // when it did not open one: the caller closes the container; a cancelled dialog is not
+    // reported, a file that could not be read is.
     bool MDIForm_Load();
+
+    // Where the saves that could not write and a picture that could not be read are told.
+    void setReport(OutcomeReport report) { report_ = std::move(report); }
+    void report(const CaptureOutcome& outcome) const;
 
     Frm_Cut* editor() const;
     TwipsPerPixel twipsPerPixel() const { return tpp_; }
@@ -48,9 +54,10 @@ public:
     QPushButton* Cmd_SaveTo;
 
     // Writes the crop over the opened file, unless the path now leads to another file: that
-    // is refused with a message.
+    // is refused with a message. A write that fails is reported.
     void Cmd_Save_Click();
-    // Asks for a file name and writes the crop to it exactly as given.
+    // Asks for a file name and writes the crop to it exactly as given; a write that fails is
+    // reported.
     void Cmd_SaveTo_Click();
     // Keeps the save buttons at the bar's right-hand end, measured from the window's outer
     // width.
@@ -66,6 +73,7 @@ private:
     FileDialogs& dialogs_;
     Prompts& prompts_;
     std::function<QString()> saveFolder_;
+    OutcomeReport report_;
     TwipsPerPixel tpp_;
     // Guarded: the editor's window belongs to the workspace, which deletes it when closed.
     QPointer<Frm_Cut> editor_;

@@ -5,6 +5,7 @@
 #include <QImageReader>
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <sys/stat.h>
@@ -42,6 +43,14 @@ qint64 decodedBytes(const QSize& size) {
     }
     const qint64 bytes = qint64{size.width()} * size.height() * 4;
     return bytes <= kMaxPictureBytes ? bytes : -1;
+}
+
+// A null image, with the reason given to why when it is asked for.
+QImage refused(QString* why, const QString& reason) {
+    if (why) {
+        *why = reason;
+    }
+    return {};
 }
 
 } // namespace
@@ -99,9 +108,9 @@ bool bmpCutShort(const QByteArray& head, qint64 fileSize) {
     }
 }
 
-QImage decodePicture(QIODevice& device) {
+QImage decodePicture(QIODevice& device, QString* why) {
     if (bmpCutShort(device.peek(kBmpHeadBytes), device.size())) {
-        return {};
+        return refused(why, picture_reasons::kCutShort);
     }
     QImageReader reader(&device);
     // The header's size is checked first, so that a file claiming a huge picture is refused
@@ -110,33 +119,40 @@ QImage decodePicture(QIODevice& device) {
     reader.setAllocationLimit(static_cast<int>(kMaxPictureBytes >> 20));
     const QSize claimed = reader.size();
     if (claimed.isValid() && decodedBytes(claimed) < 0) {
-        return {};
+        return refused(why, picture_reasons::kTooLarge);
     }
     QImage image;
-    if (!reader.read(&image) || image.isNull() || decodedBytes(image.size()) < 0) {
-        return {};
+    if (!reader.read(&image) || image.isNull()) {
+        return refused(why, picture_reasons::kNotAPicture);
+    }
+    if (decodedBytes(image.size()) < 0) {
+        return refused(why, picture_reasons::kTooLarge);
     }
     return image;
 }
 
-QImage loadPicture(const QString& path, FileIdentity* opened) {
+QImage loadPicture(const QString& path, FileIdentity* opened, QString* why) {
     // Only regular files: opening a named pipe or a device could block or never end.
-    if (!QFileInfo(path).isFile()) {
-        return {};
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        return refused(why, picture_reasons::kMissing);
+    }
+    if (!info.isFile()) {
+        return refused(why, picture_reasons::kNotAFile);
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        return {};
+        return refused(why, file.errorString());
     }
     if (opened) {
         // Taken from the open file itself, so it is the file whose picture is shown.
-        struct stat info {};
-        if (::fstat(file.handle(), &info) != 0) {
-            return {};
+        struct stat status {};
+        if (::fstat(file.handle(), &status) != 0) {
+            return refused(why, qt_error_string(errno));
         }
-        *opened = {static_cast<quint64>(info.st_dev), static_cast<quint64>(info.st_ino)};
+        *opened = {static_cast<quint64>(status.st_dev), static_cast<quint64>(status.st_ino)};
     }
-    return decodePicture(file);
+    return decodePicture(file, why);
 }
 
 } // namespace morvane

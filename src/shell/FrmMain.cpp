@@ -1,87 +1,39 @@
 #include "FrmMain.h"
 
+#include "CaptionButtons.h"
+#include "DelayArming.h"
+#include "MainCaptureHost.h"
+#include "MainLooks.h"
 #include "SettingsStore.h"
-#include "capture/DelayedCapture.h"
 #include "common/Fonts.h"
-#include "common/Log.h"
-#include "common/Prompts.h"
 
-#include <QApplication>
-#include <QBitmap>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
-#include <QWindow>
-
-#include <algorithm>
 
 namespace morvane {
 
 namespace {
 
-const QColor kSkinBlue(0, 162, 232);
-const QColor kFrameTeal(0, 128, 128);
-const QColor kFrameTitleGreen(0, 192, 0);
-const QColor kOptionGreen(0, 255, 0);
-const QColor kPaleGreen(192, 255, 192);
-const QColor kTitleYellow(255, 255, 192);
-
 // Contact number shown by the contact link, and the site it names.
 const QString kContactNumber = QStringLiteral("800012345");
 const QString kContactSite = QStringLiteral("morvane.example");
 
-void setTextColour(QWidget* widget, const QColor& colour) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    palette.setColor(QPalette::Text, colour);
-    palette.setColor(QPalette::ButtonText, colour);
-    widget->setPalette(palette);
-}
-
-void setBackground(QWidget* widget, const QColor& colour) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, colour);
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(true);
-}
-
-// Option buttons and check boxes of the capture settings frame share one look: green text
-// on the frame's own background, which they leave unpainted so that it shows through.
-template <typename Button> Button* frameButton(const QString& caption, QWidget* parent) {
-    auto* button = new Button(caption, parent);
-    setTextColour(button, kOptionGreen);
-    return button;
-}
-
-// The application's colours with every role fixed, so that none of the colours of the
-// container the control sits in reaches it.
-void keepDefaultLook(QWidget* widget) {
-    QPalette palette = QApplication::palette(widget);
-    palette.setResolveMask(~QPalette::ResolveMask(0));
-    widget->setPalette(palette);
-}
-
-QLabel* label(const QString& caption, QWidget* parent) {
-    auto* result = new QLabel(caption, parent);
-    result->setAttribute(Qt::WA_TranslucentBackground);
-    return result;
-}
-
 } // namespace
+
+using namespace looks;
 
 Frm_Main::Frm_Main(SettingsStore& settings, Prompts& prompts, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), settings_(settings),
@@ -93,7 +45,11 @@ Frm_Main::Frm_Main(SettingsStore& settings, Prompts& prompts, QWidget* parent)
     setBackground(this, kSkinBlue);
     buildControls();
     loadPictures();
+    delay_ = std::make_unique<DelayArming>(*Chk_Time, *Timer1, prompts_);
+    host_ = std::make_unique<MainCaptureHost>(*this);
 }
+
+Frm_Main::~Frm_Main() = default;
 
 QString Frm_Main::contactLink() {
     return QStringLiteral("tencent://AddContact/?fromId=45&fromSubId=1&subcmd=all&uin=") +
@@ -101,48 +57,19 @@ QString Frm_Main::contactLink() {
 }
 
 void Frm_Main::loadPictures() {
-    skin_ = QPixmap(QStringLiteral(":/skin.bmp"));
-    const QPixmap icon(QStringLiteral(":/icon.png"));
-    setWindowIcon(QIcon(icon));
-    Image1->setPixmap(icon);
-    Image7 = QPixmap(QStringLiteral(":/close.jpg"));
-    Image8 = QPixmap(QStringLiteral(":/minimise.jpg"));
-    Image9 = QPixmap(QStringLiteral(":/close-hot.jpg"));
-    Image10 = QPixmap(QStringLiteral(":/minimise-hot.jpg"));
-    showCaptionPictures(&Image8, &Image7);
-
-    const QCursor hand(QBitmap(QStringLiteral(":/hand.xbm")),
-                       QBitmap(QStringLiteral(":/hand-mask.xbm")), 5, 0);
-    Label6->setCursor(hand);
-    Label7->setCursor(hand);
-
-    // Moves over the background, the title strip and the caption buttons light the
-    // buttons; presses on the icon, the title and the strip drag the window.
-    setMouseTracking(true);
-    for (QLabel* control : {Label3, Ige_min, Ige_exit}) {
-        control->setMouseTracking(true);
-    }
-    for (QLabel* control : {Label3, Image1, Label4, Ige_min, Ige_exit, Label6, Label7}) {
-        control->installEventFilter(this);
-    }
-}
-
-void Frm_Main::showCaptionPictures(const QPixmap* minimise, const QPixmap* close) {
-    if (minimise) {
-        Ige_min->setPixmap(*minimise);
-    }
-    if (close) {
-        Ige_exit->setPixmap(*close);
-    }
-}
-
-void Frm_Main::DragForm(Qt::MouseButton button) {
-    // Only a window in its normal state moves, and only with the left button.
-    if (button != Qt::LeftButton || (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized))) {
-        return;
-    }
-    if (QWindow* window = windowHandle()) {
-        window->startSystemMove();
+    MainPictures pictures = loadMainPictures();
+    skin_ = pictures.skin;
+    setWindowIcon(QIcon(pictures.icon));
+    Image1->setPixmap(pictures.icon);
+    Image7 = pictures.close;
+    Image8 = pictures.minimise;
+    Image9 = pictures.closeLit;
+    Image10 = pictures.minimiseLit;
+    caption_ = new CaptionButtons(
+        *this, {Label3, Image1, Label4, Ige_min, Ige_exit, &Image8, &Image10, &Image7, &Image9});
+    for (QLabel* link : {Label6, Label7}) {
+        link->setCursor(pictures.hand);
+        link->installEventFilter(this);
     }
 }
 
@@ -151,61 +78,16 @@ void Frm_Main::paintEvent(QPaintEvent* event) {
     QPainter(this).drawPixmap(0, 0, skin_);
 }
 
-void Frm_Main::mouseMoveEvent(QMouseEvent* event) {
-    // Moves over other controls reach here too; only the bare background counts.
-    if (!childAt(event->position().toPoint())) {
-        showCaptionPictures(&Image8, &Image7);
-    }
-    QWidget::mouseMoveEvent(event);
-}
-
 bool Frm_Main::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     if (type != QEvent::MouseMove && type != QEvent::MouseButtonPress &&
         type != QEvent::MouseButtonRelease && type != QEvent::MouseButtonDblClick) {
         return QWidget::eventFilter(watched, event);
     }
+    // The links act on a left release inside them.
     const auto* mouse = static_cast<QMouseEvent*>(event);
-    const bool left = mouse->button() == Qt::LeftButton;
-    if (watched == windowHandle()) {
-        // The window is disabled (the browser window is open), so its controls take no
-        // clicks; the close button in its caption still closes it, and the shutdown closes
-        // the browser window first.
-        if (!isEnabled() && type == QEvent::MouseButtonRelease && left &&
-            Ige_exit->geometry().contains(mouse->position().toPoint())) {
-            close();
-            return true;
-        }
-        return QWidget::eventFilter(watched, event);
-    }
-    if (type == QEvent::MouseMove) {
-        if (watched == Label3) {
-            showCaptionPictures(&Image8, &Image7);
-        } else if (watched == Ige_min) {
-            showCaptionPictures(&Image10, &Image7);
-        } else if (watched == Ige_exit) {
-            showCaptionPictures(&Image8, &Image9);
-        }
-        return true;
-    }
-    if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) {
-        if (watched == Ige_min && left) {
-            showCaptionPictures(&Image8, nullptr);
-        } else if (watched == Ige_exit && left) {
-            showCaptionPictures(nullptr, &Image7);
-        } else if (watched == Image1 || watched == Label3 || watched == Label4) {
-            DragForm(mouse->button());
-        }
-        return true;
-    }
-    // Release: the control that took the press gets it, wherever the pointer is now.
-    if (watched == Ige_min && left) {
-        showCaptionPictures(&Image8, &Image7);
-        showMinimized();
-    } else if (watched == Ige_exit && left) {
-        close();
-    } else if (left &&
-               static_cast<QWidget*>(watched)->rect().contains(mouse->position().toPoint())) {
+    if (type == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton &&
+        static_cast<QWidget*>(watched)->rect().contains(mouse->position().toPoint())) {
         if (watched == Label6) {
             emit cropContainerRequested();
         } else if (watched == Label7) {
@@ -216,34 +98,21 @@ bool Frm_Main::eventFilter(QObject* watched, QEvent* event) {
     return true;
 }
 
-void Frm_Main::place(QWidget* control, int left, int top, int width, int height) {
-    QRect inPixels = twipsRectToPixels(left, top, width, height, tpp_);
-    // Label heights were measured for a bitmap face whose underline sits inside a 12-pixel
-    // cell; the stand-in face is taller, so a label grows to its line height rather than
-    // cut off its underline. Labels are transparent, so nothing else changes.
-    if (const auto* text = qobject_cast<QLabel*>(control); text && !text->text().isEmpty()) {
-        inPixels.setHeight(std::max(inPixels.height(), text->fontMetrics().lineSpacing()));
-    }
-    control->setGeometry(inPixels);
-}
-
-void Frm_Main::placeWithNaturalHeight(QWidget* control, int left, int top, int width) {
-    const QRect inPixels = twipsRectToPixels(left, top, width, 0, tpp_);
-    control->setGeometry(inPixels.x(), inPixels.y(), inPixels.width(),
-                         control->sizeHint().height());
-}
-
 void Frm_Main::buildControls() {
+    // Rectangles in twips.
+    const auto place = [this](QWidget* control, int left, int top, int width, int height) {
+        looks::place(control, left, top, width, height, tpp_);
+    };
     // Created bottom to top: the transparent title strip lies under the icon, the title
     // and the caption buttons.
-    Label3 = label(QStringLiteral(" "), this);
+    Label3 = transparentLabel(QStringLiteral(" "), this);
     place(Label3, 0, 0, 6135, 420);
 
     Image1 = new QLabel(this);
     Image1->setScaledContents(true);
     place(Image1, 120, 50, 360, 360);
 
-    Label4 = label(QStringLiteral("Morvane"), this);
+    Label4 = transparentLabel(QStringLiteral("Morvane"), this);
     Label4->setFont(uiFont(10.5, true));
     setTextColour(Label4, kTitleYellow);
     place(Label4, 600, 100, 1350, 210);
@@ -253,12 +122,12 @@ void Frm_Main::buildControls() {
     Ige_exit = new QLabel(this);
     place(Ige_exit, 6960, 0, 270, 270);
 
-    Label1 = label(QStringLiteral("设置保存组合键"), this);
+    Label1 = transparentLabel(QStringLiteral("设置保存组合键"), this);
     setTextColour(Label1, kPaleGreen);
     place(Label1, 120, 600, 1260, 180);
 
     Combo1 = new QComboBox(this);
-    Label2 = label(QStringLiteral("+"), this);
+    Label2 = transparentLabel(QStringLiteral("+"), this);
     Label2->setFont(uiFont(12, true));
     place(Label2, 2520, 555, 135, 240);
     Combo2 = new QComboBox(this);
@@ -269,13 +138,13 @@ void Frm_Main::buildControls() {
         combo->setCompleter(nullptr);
         combo->setInsertPolicy(QComboBox::NoInsert);
     }
-    placeWithNaturalHeight(Combo1, 1440, 555, 1035);
-    placeWithNaturalHeight(Combo2, 2760, 555, 1005);
+    placeWithNaturalHeight(Combo1, 1440, 555, 1035, tpp_);
+    placeWithNaturalHeight(Combo2, 2760, 555, 1005, tpp_);
 
     Cmd_Yes = new QPushButton(QStringLiteral("确定"), this);
     place(Cmd_Yes, 3840, 555, 975, 300);
 
-    Label7 = label(kContactNumber, this);
+    Label7 = transparentLabel(kContactNumber, this);
     Label7->setFont(uiFont(10.5, true, true));
     setTextColour(Label7, kPaleGreen);
     place(Label7, 5520, 600, 1440, 210);
@@ -303,12 +172,12 @@ void Frm_Main::buildControls() {
     Chk_Time = frameButton<QCheckBox>(QStringLiteral("定时抓图"), Frame1);
     place(Chk_Time, 3840, 720, 1095, 255);
 
-    Label6 = label(QStringLiteral("图片裁剪"), Frame1);
+    Label6 = transparentLabel(QStringLiteral("图片裁剪"), Frame1);
     Label6->setFont(uiFont(9, false, true));
     setTextColour(Label6, kOptionGreen);
     place(Label6, 5880, 720, 720, 180);
 
-    Label5 = label(QStringLiteral("保存路径"), Frame1);
+    Label5 = transparentLabel(QStringLiteral("保存路径"), Frame1);
     setTextColour(Label5, kOptionGreen);
     place(Label5, 120, 1200, 720, 180);
 
@@ -360,11 +229,7 @@ void Frm_Main::loadSettings() {
 }
 
 void Frm_Main::centreOnScreen() {
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(), size());
-        frame.moveCenter(screen->geometry().center());
-        move(frame.topLeft());
-    }
+    centreOnPrimaryScreen(*this);
 }
 
 void Frm_Main::Cmd_Yes_Click() {
@@ -381,34 +246,12 @@ QString Frm_Main::saveFolder() const {
     return Txt_App->text();
 }
 
-CaptureMode Frm_Main::captureMode() const {
-    // The web mode is looked at first; no other choice means the whole screen.
-    if (Opt_Web->isChecked()) {
-        return CaptureMode::WebPage;
-    }
-    if (Opt_Part->isChecked()) {
-        return CaptureMode::Control;
-    }
-    if (Opt_Frame->isChecked()) {
-        return CaptureMode::Container;
-    }
-    if (Opt_Pro->isChecked()) {
-        return CaptureMode::Window;
-    }
-    return CaptureMode::FullScreen;
-}
-
-bool Frm_Main::pointerOverlay() const {
-    return Chk_Cursor->isChecked();
-}
-
-void Frm_Main::holdPicture(const QImage& picture) {
-    Picture1->picture = picture;
+CaptureHost& Frm_Main::captureHost() {
+    return *host_;
 }
 
 void Frm_Main::disarmDelayedCapture() {
-    Timer1->stop();
-    Chk_Time->setChecked(false);
+    delay_->disarm();
 }
 
 void Frm_Main::Cmd_Ok_Click() {
@@ -422,46 +265,17 @@ void Frm_Main::Cmd_App_Click() {
 }
 
 void Frm_Main::Chk_Time_Click() {
-    if (!Chk_Time->isChecked()) {
-        Timer1->stop();
-        return;
-    }
-    const QString typed = prompts_.input(QStringLiteral("请输入延时（单位秒）"),
-                                         QStringLiteral("延时"), QStringLiteral("5"));
-    // The box may have been unticked while the input box was open (by a capture that ended
-    // meanwhile, say): nothing is armed behind an unticked box.
-    if (!Chk_Time->isChecked()) {
-        qCInfo(lcMorvane) << "delay not armed: the box was unticked while the delay was asked";
-        return;
-    }
-    const std::optional<int> ms = delayMilliseconds(readLeadingNumber(typed));
-    if (!ms) {
-        // The timer holds 0 to 65,535 milliseconds; anything else arms nothing.
-        Chk_Time->setChecked(false);
-        prompts_.message(QStringLiteral("延时须在 0 到 65.535 秒之间"));
-        return;
-    }
-    Timer1->setInterval(*ms);
-    Timer1->start();
-    if (*ms == 0) {
-        Chk_Time->setChecked(false); // a delay of nothing arms nothing
-    }
+    delay_->boxToggled();
 }
 
 void Frm_Main::Timer1_Timer() {
-    if (!Chk_Time->isChecked()) {
-        qCWarning(lcMorvane) << "delayed capture dropped: the box is not ticked";
-        return;
+    if (delay_->due()) {
+        emit captureRequested();
     }
-    emit captureRequested();
 }
 
 void Frm_Main::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::EnabledChange && !isEnabled() && windowHandle()) {
-        // The native window's mouse events come before the disabled widgets drop them.
-        windowHandle()->installEventFilter(this);
-    }
     // A minimised window is hidden; the notification-area icon brings it back. Without a
     // notification area no icon could, so the window stays minimised in the task bar.
     // The hide waits for the event to finish. The native window goes with it: the window manager

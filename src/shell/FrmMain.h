@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QPixmap>
 #include <QWidget>
+#include <memory>
 
 class QCheckBox;
 class QComboBox;
@@ -18,6 +19,9 @@ class QTimer;
 
 namespace morvane {
 
+class CaptionButtons;
+class DelayArming;
+class MainCaptureHost;
 class Prompts;
 class SettingsStore;
 
@@ -32,7 +36,7 @@ public:
 // Other parts of the program read its controls at the moment they need them (the save
 // folder is Txt_App's text, the capture mode the chosen option button), so the controls
 // keep the names the rest of the program knows them by.
-class Frm_Main : public QWidget, public CaptureHost {
+class Frm_Main : public QWidget {
     Q_OBJECT
 
 public:
@@ -41,6 +45,7 @@ public:
     static constexpr int kClientHeightTwips = 2760;
 
     Frm_Main(SettingsStore& settings, Prompts& prompts, QWidget* parent = nullptr);
+    ~Frm_Main() override;
 
     // Fills the lists and restores the stored choices; the start-up steps that concern
     // the window's own controls.
@@ -100,12 +105,12 @@ public:
     // Ends the hotkey wait; set once, at shutdown.
     bool StopWait = false;
 
+    // The save folder as typed, untrimmed.
+    QString saveFolder() const;
+    // Stops the delay timer and unticks its box.
+    void disarmDelayedCapture();
     // What a capture reads from and leaves in the window.
-    QString saveFolder() const override;
-    CaptureMode captureMode() const override;
-    bool pointerOverlay() const override;
-    void holdPicture(const QImage& picture) override;
-    void disarmDelayedCapture() override;
+    CaptureHost& captureHost();
 
 signals:
     // The stored hotkey texts changed (Cmd_Yes): register the combination again.
@@ -125,22 +130,20 @@ protected:
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
+    // The links: the image-crop link and the contact link.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();
     void loadPictures();
-    // Shows the pictures on the two caption buttons; nullptr leaves one as is.
-    void showCaptionPictures(const QPixmap* minimise, const QPixmap* close);
-    void DragForm(Qt::MouseButton button);
-    void place(QWidget* control, int left, int top, int width, int height);
-    void placeWithNaturalHeight(QWidget* control, int left, int top, int width);
 
     SettingsStore& settings_;
     Prompts& prompts_;
     TwipsPerPixel tpp_;
     QPixmap skin_;
+    CaptionButtons* caption_ = nullptr; // a child: the window deletes it
+    std::unique_ptr<DelayArming> delay_;
+    std::unique_ptr<MainCaptureHost> host_;
 };
 
 } // namespace morvane

@@ -129,7 +129,8 @@ Dispatcher& Shell::dispatcher() {
     if (!dispatcher_) {
         desktop_ = std::make_unique<X11Desktop>();
         clipboard_ = std::make_unique<QtClipboard>();
-        dispatcher_ = std::make_unique<Dispatcher>(*main_, *desktop_, prompts_, *clipboard_);
+        dispatcher_ =
+            std::make_unique<Dispatcher>(main_->captureHost(), *desktop_, prompts_, *clipboard_);
         dispatcher_->setWebAddressOpener(&webOpener_);
         dispatcher_->setReport([this](const CaptureOutcome& outcome) { report(outcome); });
         accessibility_ = std::make_unique<AtspiLookup>(*desktop_);
@@ -196,11 +197,11 @@ void Shell::report(const CaptureOutcome& outcome) {
         break;
     }
     // A capture's file goes into the save folder, shown as the user typed it; another
-    // write (the crop editor's) names its own.
+    // write (the crop editor's, whose picture is not on the clipboard) names its own.
     const QString saveFolder = main_ ? main_->saveFolder() : QString();
-    const QString folder = outcome.path.isEmpty() || outcome.path.startsWith(saveFolder)
-                               ? saveFolder
-                               : QFileInfo(outcome.path).path();
+    const bool capture =
+        outcome.onClipboard && (outcome.path.isEmpty() || outcome.path.startsWith(saveFolder));
+    const QString folder = capture ? saveFolder : QFileInfo(outcome.path).path();
     const QFileInfo info(folder);
     // The usual reasons in the program's own words; the system's words for the rest.
     QString why = outcome.reason;
@@ -213,8 +214,9 @@ void Shell::report(const CaptureOutcome& outcome) {
             why = QStringLiteral("写入失败");
         }
     }
+    const QString kept = outcome.onClipboard ? QStringLiteral("图片已在剪贴板上。") : QString();
     announce(QStringLiteral("截图未保存"),
-             QStringLiteral("无法写入文件夹 %1：%2。图片已在剪贴板上。").arg(folder, why));
+             QStringLiteral("无法写入文件夹 %1：%2。%3").arg(folder, why, kept));
 }
 
 void Shell::followDelayedCapture() {
@@ -357,9 +359,12 @@ void Shell::showCropContainer() {
     cropContainer_ = new MDIForm1(*fileDialogs_, prompts_,
                                   [this] { return main_ ? main_->Txt_App->text() : QString(); });
     cropContainer_->setAttribute(Qt::WA_DeleteOnClose);
+    // A save that could not write and a picture that could not be read are told as any
+    // capture's outcome.
+    cropContainer_->setReport([this](const CaptureOutcome& outcome) { report(outcome); });
     // The editor asks for the picture inside the load; a cancelled dialog or a file that is
-    // not a picture closes the container again, without a word. The container is reached only
-    // through the guarded pointer: shutdown during the dialog unloads it.
+    // not a picture closes the container again (the latter reported). The container is
+    // reached only through the guarded pointer: shutdown during the dialog unloads it.
     const bool loaded = cropContainer_->MDIForm_Load();
     if (!cropContainer_) {
         qCInfo(lcMorvane) << "crop container closed while it was loading";

@@ -4,6 +4,7 @@
 #include "editor/FrmCut.h"
 #include "editor/MDIForm1.h"
 #include "editor/PictureBoxes.h"
+#include "editor/PictureLoader.h"
 #include "shell/FrmMain.h"
 #include "shell/InstanceLock.h"
 #include "shell/SettingsStore.h"
@@ -11,6 +12,7 @@
 #include "support/DesktopTools.h"
 #include "support/Pictures.h"
 #include "support/RecordingFileDialogs.h"
+#include "support/RecordingNotifier.h"
 #include "support/RecordingPrompts.h"
 #include "support/ShellInTempFolder.h"
 #include "support/Widgets.h"
@@ -49,6 +51,7 @@ protected:
         picturePath = folder + QStringLiteral("/shot.bmp");
         writeFile(picturePath, patternBmp(kPictureWidth, kPictureHeight));
         saveFolder.setText(folder);
+        container.setReport([this](const CaptureOutcome& outcome) { outcomes << outcome; });
     }
 
     // Opens the container on the picture and shows it.
@@ -97,7 +100,18 @@ protected:
     RecordingFileDialogs dialogs;
     RecordingPrompts prompts;
     MDIForm1 container{dialogs, prompts, [this] { return saveFolder.text(); }};
+    QList<CaptureOutcome> outcomes;
 };
+
+// A write of the crop that failed: reported with its file and the system's reason, and
+// without the clipboard, which does not hold a crop.
+void expectNotWritten(const QList<CaptureOutcome>& outcomes, const QString& path) {
+    ASSERT_EQ(outcomes.size(), 1);
+    EXPECT_EQ(outcomes[0].kind, CaptureOutcome::Kind::NotWritten);
+    EXPECT_EQ(outcomes[0].path, path);
+    EXPECT_FALSE(outcomes[0].reason.isEmpty());
+    EXPECT_FALSE(outcomes[0].onClipboard);
+}
 
 } // namespace
 
@@ -265,6 +279,7 @@ TEST_F(CropEditor, DoubleClickDismissesThePreviewAndSaveStillWritesTheCrop) {
     QTest::mouseClick(container.Cmd_Save, Qt::LeftButton);
     EXPECT_EQ(fileBytes(picturePath), encodeBmp24(crop()));
     EXPECT_TRUE(prompts.messages.isEmpty());
+    EXPECT_TRUE(outcomes.isEmpty()) << "a save that worked is silent";
 }
 
 TEST_F(CropEditor, SaveRefusesAFileReplacedSinceItWasOpened) {
@@ -279,6 +294,7 @@ TEST_F(CropEditor, SaveRefusesAFileReplacedSinceItWasOpened) {
     EXPECT_EQ(fileBytes(secret), QByteArray("private"));
     EXPECT_EQ(prompts.messages,
               QStringList{QStringLiteral("文件已被替换，未保存：") + picturePath});
+    EXPECT_TRUE(outcomes.isEmpty()) << "the message box says it";
 }
 
 TEST_F(CropEditor, SaveIntoAReadOnlyFolderKeepsTheOpenedFileWhole) {
@@ -294,7 +310,9 @@ TEST_F(CropEditor, SaveIntoAReadOnlyFolderKeepsTheOpenedFileWhole) {
     drag(QPoint(10, 20), {QPoint(110, 70)});
     ASSERT_TRUE(buttonsEnabled());
     QTest::mouseClick(container.Cmd_Save, Qt::LeftButton);
-    // Nothing is said, the file is as it was, nothing is left beside it, the crop stays.
+    // It is reported, the file is as it was, nothing is left beside it, the crop stays.
+    expectNotWritten(outcomes, picturePath);
+    EXPECT_TRUE(prompts.messages.isEmpty());
     EXPECT_EQ(fileBytes(picturePath), original);
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden),
               QStringList{QStringLiteral("shot.bmp")});
@@ -330,6 +348,13 @@ TEST_F(CropEditor, SaveAsWritesExactlyTheChosenNameAndNothingWhenCancelled) {
     EXPECT_EQ(fileBytes(existing), expected);
     EXPECT_EQ(fileBytes(picturePath), original);
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name).size(), 3);
+    EXPECT_TRUE(outcomes.isEmpty()) << "cancelled and written: nothing to report";
+
+    // A name in a folder that does not exist writes nothing and is reported.
+    const QString nowhere = folder + QStringLiteral("/missing/crop.png");
+    dialogs.answers << nowhere;
+    QTest::mouseClick(container.Cmd_SaveTo, Qt::LeftButton);
+    expectNotWritten(outcomes, nowhere);
 }
 
 TEST_F(CropEditor, RealFileDialogsOpenInTheSaveFolderAndTakeATypedName) {
@@ -403,6 +428,7 @@ class CropThroughMainWindow : public ::testing::Test, protected test::ShellInTem
 protected:
     CropThroughMainWindow() {
         shell.setFileDialogs(dialogs);
+        shell.setNotifier(notifier);
         EXPECT_TRUE(shell.startUp());
         shell.mainWindow()->Txt_App->setText(dir.path());
         picturePath = dir.filePath(QStringLiteral("a.bmp"));
@@ -418,15 +444,17 @@ protected:
 
     QString picturePath;
     RecordingFileDialogs dialogs;
+    RecordingNotifier notifier;
 };
 
 } // namespace
 
-TEST_F(CropThroughMainWindow, CancelOrNoPictureClosesEverythingSilentlyAndAsksAgain) {
+TEST_F(CropThroughMainWindow, CancelClosesSilentlyAndAPictureThatCannotBeReadIsAnnounced) {
     clickLink(); // cancelled
     EXPECT_EQ(dialogs.requests.size(), 1);
     EXPECT_EQ(dialogs.requests[0].initialFolder, dir.path());
     EXPECT_EQ(shell.cropContainer(), nullptr);
+    EXPECT_TRUE(notifier.shown.isEmpty()) << "a cancelled dialog is not a failure";
 
     const QString notAPicture = dir.filePath(QStringLiteral("text.bmp"));
     ASSERT_TRUE(writeFile(notAPicture, "no picture here"));
@@ -440,6 +468,14 @@ TEST_F(CropThroughMainWindow, CancelOrNoPictureClosesEverythingSilentlyAndAsksAg
     }
     EXPECT_EQ(dialogs.requests.size(), 5);
     EXPECT_TRUE(prompts.messages.isEmpty());
+    const auto told = [](const QString& path, const QString& why) {
+        return QStringLiteral("抓图失败|无法打开图片 %1：%2。").arg(path, why);
+    };
+    EXPECT_EQ(notifier.shown, (QStringList{told(notAPicture, picture_reasons::kNotAPicture),
+                                           told(truncated, picture_reasons::kCutShort),
+                                           told(dir.filePath(QStringLiteral("missing.bmp")),
+                                                picture_reasons::kMissing),
+                                           told(dir.path(), picture_reasons::kNotAFile)}));
     for (QWidget* window : QApplication::topLevelWidgets()) {
         EXPECT_FALSE(window->isVisible() && qobject_cast<MDIForm1*>(window));
     }
@@ -462,6 +498,28 @@ TEST_F(CropThroughMainWindow, SecondClickWhileOpenAsksNothingAndClosingEndsIt) {
     EXPECT_EQ(shell.cropContainer(), nullptr);
     clickLink();
     EXPECT_EQ(dialogs.requests.size(), 2);
+    EXPECT_TRUE(prompts.messages.isEmpty());
+}
+
+TEST_F(CropThroughMainWindow, SaveThatCannotWriteIsAnnouncedWithItsFolder) {
+    dialogs.answers << picturePath;
+    clickLink();
+    MDIForm1* container = shell.cropContainer();
+    ASSERT_NE(container, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(container));
+    QWidget* area = container->editor()->Picture1;
+    QTest::mousePress(area, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseMove(area, QPoint(40, 30));
+    QTest::mouseRelease(area, Qt::LeftButton, {}, QPoint(40, 30));
+    ASSERT_TRUE(container->Cmd_SaveTo->isEnabled());
+    // Inside the save folder, yet not a capture: the folder named is the file's own, and
+    // the crop is not on the clipboard, so the message does not say it is.
+    const QString folder = dir.filePath(QStringLiteral("missing"));
+    dialogs.answers << folder + QStringLiteral("/crop.bmp");
+    QTest::mouseClick(container->Cmd_SaveTo, Qt::LeftButton);
+    EXPECT_EQ(
+        notifier.shown,
+        QStringList{QStringLiteral("截图未保存|无法写入文件夹 %1：文件夹不存在。").arg(folder)});
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
 

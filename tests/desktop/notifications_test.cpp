@@ -2,10 +2,10 @@
 // lock fails, and the quiet feedback of a capture that worked. Runs in a private mount
 // namespace (ctest starts it under `unshare -rm`) so that it can make folders read-only or
 // full; every mount vanishes with the process.
+#include "support/RecordingNotifier.h"
 #include "support/ShellInTempFolder.h"
 #include "support/TestWindows.h"
 
-#include "common/Notifier.h"
 #include "shell/FrmMain.h"
 #include "shell/TrayIcon.h"
 
@@ -31,10 +31,7 @@
 namespace morvane {
 namespace {
 
-struct RecordingNotifier final : Notifier {
-    void notify(const QString& title, const QString& text) override { shown << title + '|' + text; }
-    QStringList shown;
-};
+using test::RecordingNotifier;
 
 // How a folder is spoilt, for this process alone.
 enum class Spoil { None, ReadOnly, ReadOnlyEmpty, Full };

@@ -40,6 +40,20 @@ protected:
     test::RecordingPrompts prompts;
     test::RecordingClipboard clipboard;
     Dispatcher dispatcher{host, desktop, prompts, clipboard};
+    QList<CaptureOutcome> outcomes;
+
+    RefusingFolder() {
+        dispatcher.setReport([this](const CaptureOutcome& outcome) { outcomes << outcome; });
+    }
+
+    // The capture is reported as not written, with the system's reason for it; no box.
+    void expectNotWritten(int error) const {
+        EXPECT_TRUE(prompts.messages.isEmpty());
+        ASSERT_EQ(outcomes.size(), 1);
+        EXPECT_EQ(outcomes[0].kind, CaptureOutcome::Kind::NotWritten);
+        EXPECT_EQ(outcomes[0].reason, qt_error_string(error));
+        EXPECT_TRUE(outcomes[0].onClipboard);
+    }
 };
 
 } // namespace
@@ -59,7 +73,7 @@ TEST_F(RefusingFolder, FullDiskLeavesNoPartialFileAndKeepsOthers) {
     EXPECT_EQ(QDir(full).entryList(QDir::Files | QDir::Hidden),
               QStringList{QStringLiteral("temp1.bmp")});
     EXPECT_EQ(contents(full + QStringLiteral("/temp1.bmp")), QByteArray("earlier capture"));
-    EXPECT_TRUE(prompts.messages.isEmpty());
+    expectNotWritten(ENOSPC);
     EXPECT_EQ(host.disarmed, 1);
     ::umount(QFile::encodeName(full).constData());
 }
@@ -72,7 +86,7 @@ TEST_F(RefusingFolder, ReadOnlyFolderWritesNothing) {
     dispatcher.DoCapture();
     EXPECT_TRUE(dispatcher.lastFile().isEmpty());
     EXPECT_TRUE(QDir(readOnly).isEmpty());
-    EXPECT_TRUE(prompts.messages.isEmpty());
+    expectNotWritten(EROFS);
     EXPECT_EQ(host.disarmed, 1);
     ::umount(QFile::encodeName(readOnly).constData());
 }

@@ -99,6 +99,15 @@ QImage decode(const QByteArray& bytes) {
     return decodePicture(buffer);
 }
 
+// Why the bytes are no picture the editor opens; empty when they are one.
+QString refusal(const QByteArray& bytes) {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QString why;
+    return decodePicture(buffer, &why).isNull() ? why : QString();
+}
+
 } // namespace
 
 TEST(CropPictureLoader, ReadsBitmapsAndOtherPictures) {
@@ -137,6 +146,26 @@ TEST(CropPictureLoader, HostileFilesAreNotPictures) {
     EXPECT_TRUE(decode(noise).isNull());
 }
 
+TEST(CropPictureLoader, EachRefusalSaysWhy) {
+    using namespace picture_reasons;
+    const QByteArray whole = patternBmp(40, 30);
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        QString why;
+    } cases[] = {
+        {"one byte short", whole.chopped(1), kCutShort},
+        {"headers cut off", whole.left(20), kCutShort},
+        {"noise", QByteArray(64, 'x'), kNotAPicture},
+        {"empty", QByteArray(), kNotAPicture},
+        {"whole and too wide", patternBmp(32768, 1), kTooLarge},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(refusal(c.bytes), c.why) << c.name;
+    }
+    EXPECT_EQ(refusal(whole), QString());
+}
+
 TEST(CropPictureLoader, PictureOverTheSizeLimitIsRefusedFromItsHeader) {
     // 16384 x 4097 pixels are a little over 256 MiB decoded; the file holds them all, but
     // the header alone decides.
@@ -149,11 +178,15 @@ TEST(CropPictureLoader, PictureOverTheSizeLimitIsRefusedFromItsHeader) {
 
 TEST(CropPictureLoader, FilesThatAreNotRegularAreRefused) {
     QTemporaryDir dir;
-    EXPECT_TRUE(loadPicture(dir.path()).isNull());
-    EXPECT_TRUE(loadPicture(dir.filePath(QStringLiteral("missing.bmp"))).isNull());
+    QString why;
+    EXPECT_TRUE(loadPicture(dir.path(), nullptr, &why).isNull());
+    EXPECT_EQ(why, picture_reasons::kNotAFile);
+    EXPECT_TRUE(loadPicture(dir.filePath(QStringLiteral("missing.bmp")), nullptr, &why).isNull());
+    EXPECT_EQ(why, picture_reasons::kMissing);
     const QString fifo = dir.filePath(QStringLiteral("pipe.bmp"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    EXPECT_TRUE(loadPicture(fifo).isNull()); // and does not wait for a writer
+    EXPECT_TRUE(loadPicture(fifo, nullptr, &why).isNull()); // and does not wait for a writer
+    EXPECT_EQ(why, picture_reasons::kNotAFile);
     const QString good = dir.filePath(QStringLiteral("good.BMP"));
     ASSERT_TRUE(writeFile(good, patternBmp(8, 8)));
     EXPECT_EQ(loadPicture(good).size(), QSize(8, 8));
