@@ -478,7 +478,7 @@ TEST_F(WebCapture, WebRequestDuringACaptureIsIgnored) {
     bool pressed = false;
     const QPointer<QWidget> shown(browser);
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (!pressed && shown && shown->windowTitle().startsWith(QStringLiteral("正在抓图 3"))) {
+        if (!pressed && shown && shown->windowTitle().startsWith(QStringLiteral("正在抓图"))) {
             pressed = true;
             captureOverAddressBar(other.url().toString());
         }
