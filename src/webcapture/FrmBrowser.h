@@ -2,14 +2,11 @@
 
 #include "WebModule.h"
 #include "platform/ChildWindowMark.h"
+#include "webcapture/PageCapture.h"
 #include "webcapture/PagePlan.h"
 
 #include <QElapsedTimer>
-#include <QImage>
-#include <QPointer>
 #include <QWidget>
-#include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -22,13 +19,14 @@ class QShortcut;
 class QTimer;
 class QToolBar;
 class QWebEngineView;
-class QEventLoop;
-class QJsonObject;
 
 namespace morvane {
 
+class PageScript;
+
 // The program's own browser window: a toolbar, an address box and the page's view. Its
-// "滚动抓图" button captures the whole page, scrolling it view by view.
+// "滚动抓图" button captures the whole page, scrolling it view by view (PageCapture); the
+// window keeps the page still for it, shows its progress in the caption and tells how it ended.
 class frmBrowser : public QWidget {
     Q_OBJECT
 
@@ -58,30 +56,19 @@ public:
     // Closed, and about to be deleted: a new request needs a new window.
     bool isClosed() const { return closed_; }
 
-    // Document properties of the scrolling element, read and written through the page's
-    // script engine; nothing when the page did not answer in time.
-    std::optional<int> readMetric(const char* property);
-    void writeMetric(const char* property, int value);
-
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Where a capture stopped early, when it did.
-    enum class Stop { None, Cancelled, Navigated, Unsteady, Failed, Refused };
-
-    std::optional<QVariant> runScript(const QString& script, int timeoutMs = 5000);
-    // Waits, handling events (the user's too while capturing), until done() holds or the time
-    // is up; a cancel ends the wait at once.
-    bool waitUntil(const std::function<bool()>& done, int timeoutMs);
-    // Sends a script to the page without waiting for its answer.
-    void sendScript(const QString& script);
-    void ChooseScrollElement();
+    // Asks the page which of its root and body scrolls; chooseScrollElement (PagePlan)
+    // decides from the answer. Nothing changes when the page does not answer.
+    void ChooseScrollElement(PageScripts& scripts);
     void applyScrollProbe(const QVariant& answer);
-    bool CapturePage(QImage& page);
-    Stop copyPage(QImage& page, const QJsonObject& view);
-    void showProgress(int done, int total);
+    // Tells how a capture ended; nothing: the page has no element that scrolls.
+    void endCapture(const std::optional<PageCaptureResult>& result);
+    void writePage(const QImage& page);
+    void showProgress(int percent);
     QRect viewOnScreen();
     void placeViewWindow();
     void keepOnTop(bool onTop);
@@ -92,10 +79,8 @@ private:
     bool capturing_ = false;
     bool loadPending_ = false;
     bool closed_ = false;
-    bool cancelled_ = false;
     bool closeAfterCapture_ = false;
-    Stop stop_ = Stop::None;
-    QEventLoop* waiting_ = nullptr; // the wait a cancel ends
+    PageScript* running_ = nullptr; // the running capture's scripts, which a cancel ends
     QShortcut* escape_ = nullptr;
     QElapsedTimer progressShownAt_; // since the caption last changed
     int progressShown_ = -1;

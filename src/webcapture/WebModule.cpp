@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QQuickWindow>
+#include <QRegularExpression>
 #include <QSGRendererInterface>
 #include <QScreen>
 #include <QUrl>
@@ -25,9 +26,20 @@ public:
     // Shows the window (made anew after it was closed), puts the address into its box and
     // navigates there.
     void openAddress(const QString& address) override {
+        // A capture's waits keep input on: a hotkey press then would load another page
+        // under the one being photographed. It is ignored, as during a modal window.
+        if (window_ && window_->isCapturing()) {
+            qCInfo(lcMorvane) << "web capture request ignored: a page capture is running";
+            return;
+        }
         // An address read from another window is only opened as a web page: a file, data
         // or script address found on the screen would be read or run as the user.
-        const QString scheme = QUrl::fromUserInput(address).scheme().toLower();
+        // A text that names its scheme is judged by that name: the reading as typed into an
+        // address box turns one it cannot parse ("javascript://%0a...") into a web address.
+        static const QRegularExpression named(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*)://"));
+        const QRegularExpressionMatch written = named.match(address.trimmed());
+        const QString scheme = written.hasMatch() ? written.captured(1).toLower()
+                                                  : QUrl::fromUserInput(address).scheme().toLower();
         if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
             qCWarning(lcMorvane) << "web capture request refused: not a web address:" << address;
             context_.prompts->message(QStringLiteral("请将鼠标悬停在网页浏览器的地址栏上"),

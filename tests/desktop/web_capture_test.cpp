@@ -22,6 +22,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QRadioButton>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -463,6 +464,29 @@ TEST_F(WebCapture, LazyPicturesShowAndAGrowingPageIsTakenAtItsFirstSize) {
             "</script></body></html>";
     test::PageServer pictures(html, slowPictures);
     const QImage saved = capture(openAt(pictures.url().toString()));
+    ASSERT_EQ(saved.height(), 4000);
+    EXPECT_EQ(mismatches(saved, [](int, int y) { return blockColour(y / 100); }), 0);
+}
+
+TEST_F(WebCapture, WebRequestDuringACaptureIsIgnored) {
+    // A hotkey press in web mode over another address while the page is being stitched: the
+    // capture goes on with its own page.
+    QWidget* browser = open(stripes(40));
+    ASSERT_NE(browser, nullptr);
+    test::PageServer other(kHead + "<div style='background:#ff0000'></div></body></html>");
+    QTimer watch;
+    bool pressed = false;
+    const QPointer<QWidget> shown(browser);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!pressed && shown && shown->windowTitle().startsWith(QStringLiteral("正在抓图"))) {
+            pressed = true;
+            captureOverAddressBar(other.url().toString());
+        }
+    });
+    watch.start(5);
+    const QImage saved = capture(browser);
+    watch.stop();
+    EXPECT_TRUE(pressed);
     ASSERT_EQ(saved.height(), 4000);
     EXPECT_EQ(mismatches(saved, [](int, int y) { return blockColour(y / 100); }), 0);
 }
