@@ -385,6 +385,11 @@ void frmBrowser::endCapture(const std::optional<PageCaptureResult>& result) {
                                 "scrolled";
         message(QStringLiteral("抓图已停止：网页不停留在滚动到的位置"));
         break;
+    case Ending::Changed:
+        qCWarning(lcMorvane) << "page capture stopped: the page keeps undoing the capture's "
+                                "changes";
+        message(QStringLiteral("抓图已停止：网页不断撤销抓图对它的调整"));
+        break;
     case Ending::NoAnswer:
         qCWarning(lcMorvane) << "page capture ended: the page did not answer";
         message(QStringLiteral("抓图失败：网页没有应答"));

@@ -66,6 +66,7 @@ struct PageCaptureResult {
         Done,      // image is the whole page
         Cancelled, // by the user, or the window went
         Unsteady,  // the page does not stay where it is scrolled
+        Changed,   // the page keeps undoing what the capture changes
         Navigated, // the page went to another document
         NoAnswer,  // the page's script did not answer
         TooLarge,  // over kMaxPagePixels

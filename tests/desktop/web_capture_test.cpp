@@ -522,6 +522,94 @@ INSTANTIATE_TEST_SUITE_P(Styles, WebCaptureRootStyle,
                          ::testing::Values("scroll-snap-type:y mandatory", "scroll-behavior:smooth",
                                            "filter:grayscale(100%)"));
 
+// Pages that work against the capture: each gives its whole page exactly, or a message and
+// no file.
+enum class Gives { Page, FixedInFlow, Frame, Message };
+
+struct Hostile {
+    const char* name;
+    const char* head;   // added to the page's head
+    const char* script; // added to the page's body
+    Gives gives;
+};
+
+class WebCaptureHostilePage : public WebCapture, public ::testing::WithParamInterface<Hostile> {};
+
+// Keeps the page's main thread busy for 150 ms in every frame.
+#define SLOW_FRAMES                                                                                \
+    "(function f() { requestAnimationFrame(function () { var t = performance.now();"               \
+    " while (performance.now() - t < 150); f(); }); })();"
+
+TEST_P(WebCaptureHostilePage, GivesTheWholePageOrAMessage) {
+    const Hostile& hostile = GetParam();
+    QList<QRgb> flow;
+    QByteArray html = realPage(20, flow);
+    if (hostile.gives == Gives::Frame) {
+        // The page is a frame filling the view, its document scrolling 40 blocks.
+        html = kHead +
+               "<style>html,body{height:100%;overflow:hidden}iframe{display:block;"
+               "border:0;width:100%;height:100%}</style><iframe srcdoc=\"" +
+               stripes(40) + "\"></iframe></body></html>";
+    }
+    html.replace("</head>", QByteArray(hostile.head) + "</head>");
+    html.replace("</body>", QByteArray("<script>") + hostile.script + "</script></body>");
+    QWidget* browser = open(html);
+    ASSERT_NE(browser, nullptr);
+    if (hostile.gives == Gives::Message) {
+        press(browser, "gdzt");
+        EXPECT_EQ(prompts.messages,
+                  QStringList{QStringLiteral("抓图已停止：网页不断撤销抓图对它的调整")});
+        EXPECT_EQ(QDir(shots).entryList(QDir::Files).size(), 2) << "only the two files put there";
+        browser->close();
+        return;
+    }
+    const int viewHeight = pageView(browser)->height();
+    const QImage saved = capture(browser);
+    ASSERT_EQ(saved.height(), hostile.gives == Gives::Frame ? 4000 : 2000);
+    EXPECT_EQ(mismatches(saved,
+                         [&](int x, int y) {
+                             switch (hostile.gives) {
+                             case Gives::Frame:
+                                 return blockColour(y / 100);
+                             case Gives::FixedInFlow: // the fixed elements at their page places
+                                 return y >= saved.height() - 40 ? 0x0000ffu
+                                                                 : realPageAt(flow, 1 << 20, x, y);
+                             default:
+                                 return realPageAt(flow, viewHeight, x, y);
+                             }
+                         }),
+              0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pages, WebCaptureHostilePage,
+    ::testing::Values(
+        Hostile{"BannerAddedWhileScrolled", "",
+                "addEventListener('scroll', function () { if (scrollY < 500 || window.added)"
+                " return; window.added = true; var d = document.createElement('div');"
+                " d.style.cssText = 'position:fixed;bottom:0;left:0;right:0;height:60px;"
+                "background:#00ffff'; document.body.appendChild(d); });",
+                Gives::Page},
+        Hostile{"ShowsItsFixedBarAgain", "",
+                "new MutationObserver(function () {"
+                " document.querySelectorAll('body > div').forEach(function (d) {"
+                " if (d.style.visibility === 'hidden') d.style.visibility = 'visible'; });"
+                " }).observe(document.body, {attributes: true, subtree: true});",
+                Gives::Message},
+        Hostile{"ColoursTheMarkerAndDrawsSlowly",
+                "<style>html > div, [id^=__morvane] {background:#ff0000 !important;"
+                "display:none !important}</style>",
+                SLOW_FRAMES, Gives::Page},
+        Hostile{"RemovesTheMarkerAndDrawsSlowly", "",
+                "new MutationObserver(function (records) { records.forEach(function (r) {"
+                " r.addedNodes.forEach(function (n) { if (n.tagName === 'DIV') n.remove(); });"
+                " }); }).observe(document.documentElement, {childList: true});" SLOW_FRAMES,
+                Gives::Page},
+        Hostile{"TransformOnTheRoot", "<style>html{transform:scale(1)}</style>", "",
+                Gives::FixedInFlow},
+        Hostile{"ContentInAFrame", "", "", Gives::Frame}),
+    [](const auto& p) { return std::string(p.param.name); });
+
 // A capture that ends early, however it ends: no file and nothing on the clipboard, the page
 // back at its top with its fixed elements, sticky ones and no marker, the window usable.
 struct EarlyEnd {

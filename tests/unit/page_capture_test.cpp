@@ -5,6 +5,8 @@
 
 #include <QColor>
 #include <QRegularExpression>
+#include <functional>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -21,8 +23,29 @@ QRgb pageColour(int x, int y) {
     return qRgb((y / 50 * 37) % 256, (x / 60 * 91 + 40) % 256, 90);
 }
 
+// The fixed header the played page shows in its first view: its rows and colour.
+constexpr int kHeaderRows = 20;
+constexpr QRgb kHeader = 0xff00ff;
+// The bar a misbehaving page shows again over the view once the capture has hidden it.
+constexpr QRgb kBar = 0x00ffff;
+
+QRgb expectedAt(int x, int y) {
+    return y < kHeaderRows && x < kView.width() ? kHeader : pageColour(x, y);
+}
+
 // How the played page misbehaves.
-enum class Page { Steady, ResetsItsScroll, NavigatesAway, StopsAnswering, Cancelled, Huge };
+enum class Page {
+    Steady,
+    ResetsItsScroll,
+    NavigatesAway,
+    StopsAnswering,
+    Cancelled,
+    Huge,
+    ShowsItsBarAgain,   // at every hidden step
+    ShowsItsBarOnce,    // after the eighth step
+    HidesTheMarker,     // the marker never reaches the screen
+    MovesAfterLastCopy, // is read back elsewhere once, after the last copy
+};
 
 // A page of `size` pixels scrolled in a kView view, painted into the desktop at each step.
 class ScriptedPage final : public PageScripts {
@@ -43,11 +66,18 @@ public:
                 .arg(size_.height());
         }
         static const QRegularExpression stepCall(
-            QStringLiteral(R"(step\((\d+),(\d+),(\d+),(\d+),'(#\w+)',\d\))"));
+            QStringLiteral(R"(step\((\d+),(\d+),(\d+),(\d+),'(#\w+)',(\d)\))"));
         if (const auto m = stepCall.match(script); m.hasMatch()) {
             return step(m.captured(1).toInt(), m.captured(2).toInt(),
                         QPoint(m.captured(3).toInt(), m.captured(4).toInt()),
-                        QColor::fromString(m.captured(5)).rgb());
+                        QColor::fromString(m.captured(5)).rgb(), m.captured(6) == u'1');
+        }
+        if (script.contains(QLatin1String("__morvane.frames"))) {
+            // A page that hides the marker draws its step three frames later.
+            if (++frames_ == 3 && drawLater_) {
+                drawLater_();
+            }
+            return frames_;
         }
         if (script.contains(QLatin1String("typeof window.__morvane"))) {
             return gone_ ? std::optional<QVariant>(QStringLiteral("undefined")) : std::nullopt;
@@ -59,8 +89,9 @@ public:
             ++restored;
             return true;
         }
-        if (script.contains(QLatin1String("[window.__morvane.el.scrollLeft"))) {
-            return QVariantList{scroll_.x(), scroll_.y()};
+        if (script.contains(QLatin1String("__morvane.check()"))) {
+            const bool undone = std::exchange(barShown_, false);
+            return QVariantList{scroll_.x(), scroll_.y(), undone ? 1 : 0};
         }
         return true; // scrollTop = 0
     }
@@ -81,7 +112,7 @@ public:
     int restored = 0;
 
 private:
-    std::optional<QVariant> step(int top, int left, QPoint marker, QRgb colour) {
+    std::optional<QVariant> step(int top, int left, QPoint marker, QRgb colour, bool hidden) {
         if (++steps_ > 6) {
             switch (behaviour_) {
             case Page::NavigatesAway:
@@ -103,14 +134,37 @@ private:
         if (behaviour_ == Page::ResetsItsScroll) {
             scroll_ = QPoint(0, 0);
         }
+        // The page shows its bar again after the step; the next one hears of it.
+        const bool undone = std::exchange(barShown_, false);
+        barShown_ = hidden && (behaviour_ == Page::ShowsItsBarAgain ||
+                               (behaviour_ == Page::ShowsItsBarOnce && steps_ == 8));
+        const QPoint landed = scroll_;
+        if (behaviour_ == Page::MovesAfterLastCopy && !moved_ && scroll_ == end) {
+            moved_ = true; // after answering where the step landed
+            scroll_ -= QPoint(0, 7);
+        }
+        frames_ = 0;
+        drawLater_ = [this, hidden] { paint(scroll_, !hidden); };
+        if (behaviour_ != Page::HidesTheMarker) {
+            std::exchange(drawLater_, nullptr)();
+            desktop_.framebuffer().setPixel(kViewOrigin + marker, colour);
+        }
+        return QVariantList{before.y(), before.x(), landed.y(), landed.x(), 0, undone ? 1 : 0, 0};
+    }
+
+    // The view scrolled to `at`, with the fixed header, and with the bar if shown again.
+    void paint(QPoint at, bool header) {
         for (int y = 0; y < kView.height(); ++y) {
             for (int x = 0; x < kView.width(); ++x) {
-                desktop_.framebuffer().setPixel(kViewOrigin + QPoint(x, y),
-                                                pageColour(x + scroll_.x(), y + scroll_.y()));
+                QRgb c = pageColour(x + at.x(), y + at.y());
+                if (header && y < kHeaderRows) {
+                    c = kHeader;
+                } else if (barShown_ && y >= kView.height() - 10) {
+                    c = kBar;
+                }
+                desktop_.framebuffer().setPixel(kViewOrigin + QPoint(x, y), c);
             }
         }
-        desktop_.framebuffer().setPixel(kViewOrigin + marker, colour);
-        return QVariantList{before.y(), before.x(), scroll_.y(), scroll_.x(), 0};
     }
 
     MemoryDesktop& desktop_;
@@ -118,6 +172,10 @@ private:
     QSize size_;
     QPoint scroll_;
     int steps_ = 0;
+    int frames_ = 0;
+    std::function<void()> drawLater_;
+    bool barShown_ = false;
+    bool moved_ = false;
     bool gone_ = false;
     bool cancelled_ = false;
 };
@@ -150,7 +208,7 @@ TEST_P(PageCaptureEnding, EndsAsThePageBehavesAndPutsThePageBack) {
     int wrong = 0;
     for (int y = 0; y < size.height(); ++y) {
         for (int x = 0; x < size.width(); ++x) {
-            if ((result.image.pixel(x, y) & 0xffffffu) != (pageColour(x, y) & 0xffffffu) &&
+            if ((result.image.pixel(x, y) & 0xffffffu) != (expectedAt(x, y) & 0xffffffu) &&
                 ++wrong < 4) {
                 ADD_FAILURE() << "pixel " << x << "," << y;
             }
@@ -166,7 +224,12 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"Navigated", Page::NavigatesAway, Ending::Navigated},
                       Case{"NoAnswer", Page::StopsAnswering, Ending::NoAnswer},
                       Case{"Cancelled", Page::Cancelled, Ending::Cancelled},
-                      Case{"TooLarge", Page::Huge, Ending::TooLarge}),
+                      Case{"TooLarge", Page::Huge, Ending::TooLarge},
+                      Case{"Changed", Page::ShowsItsBarAgain, Ending::Changed},
+                      Case{"BarShownOnceIsTakenAgain", Page::ShowsItsBarOnce, Ending::Done},
+                      Case{"HiddenMarkerWaitsForFrames", Page::HidesTheMarker, Ending::Done},
+                      Case{"MovedAfterLastCopyIsTakenAgain", Page::MovesAfterLastCopy,
+                           Ending::Done}),
     [](const auto& p) { return std::string(p.param.name); });
 
 } // namespace
