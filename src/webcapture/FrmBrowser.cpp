@@ -2,12 +2,7 @@
 
 #include "GuardedPage.h"
 #include "PageScript.h"
-#include "capture/BrowserView.h"
-#include "capture/CaptureFile.h"
-#include "common/Log.h"
-#include "common/Prompts.h"
 #include "common/Twips.h"
-#include "platform/Desktop.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -16,7 +11,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTimer>
@@ -25,7 +19,6 @@
 #include <QWebEngineHistory>
 #include <QWebEnginePage>
 #include <QWebEngineView>
-#include <QWindow>
 
 namespace morvane {
 
@@ -232,208 +225,6 @@ void frmBrowser::tbToolBar_ButtonClick(const QString& key) {
     } else if (key == QLatin1String("gdzt")) {
         StartPageCapture();
     }
-}
-
-void frmBrowser::ChooseScrollElement(PageScripts& scripts) {
-    if (const auto answer = scripts.run(scrollProbeScript(), 5000)) {
-        applyScrollProbe(*answer);
-    }
-}
-
-void frmBrowser::applyScrollProbe(const QVariant& answer) {
-    if (const auto element = scrollElementFor(answer, viewFrame->size())) {
-        scrollElement_ = *element;
-    }
-}
-
-void frmBrowser::keepOnTop(bool onTop) {
-    // Set on the native window, which changes its state in place. The widget's own flag
-    // would make the window anew: it would vanish, be placed again by the window manager
-    // and come back under another number.
-    if (QWindow* window = windowHandle()) {
-        window->setFlag(Qt::WindowStaysOnTopHint, onTop);
-    }
-    if (onTop) {
-        raise();
-    }
-}
-
-void frmBrowser::placeViewWindow() {
-    // The X window lies in device pixels, the widgets in logical ones.
-    const QRectF logical(viewFrame->mapTo(this, QPoint(0, 0)), viewFrame->size());
-    const qreal ratio = devicePixelRatioF();
-    viewMark_.place(static_cast<WindowId>(internalWinId()),
-                    QRectF(logical.topLeft() * ratio, logical.size() * ratio).toRect());
-}
-
-QRect frmBrowser::viewOnScreen() {
-    // The view window less its border is the page's visible area.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        placeViewWindow();
-        const WindowId view = FindBrowserView(*context_.desktop, static_cast<WindowId>(winId()));
-        const QRect frame = view ? context_.desktop->windowRect(view) : QRect();
-        if (frame.isValid()) {
-            // The frame is drawn in logical pixels: on a scaled screen it is wider.
-            const int border = qRound(kViewBorder * devicePixelRatioF());
-            return frame.adjusted(border, border, -border, -border);
-        }
-        // Gone with a top-level window that Qt made anew: make it again.
-        viewMark_.forget();
-    }
-    // Without a view window, the view's place comes from the widgets: the same place.
-    const qreal ratio = devicePixelRatioF();
-    return QRectF(QPointF(brwWebBrowser->mapToGlobal(QPoint(0, 0))) * ratio,
-                  QSizeF(brwWebBrowser->size()) * ratio)
-        .toRect();
-}
-
-void frmBrowser::showProgress(int percent) {
-    // At most ten captions a second: each is a round trip to the window manager.
-    if (percent == progressShown_ ||
-        (progressShownAt_.isValid() && progressShownAt_.elapsed() < 100)) {
-        return;
-    }
-    progressShown_ = percent;
-    progressShownAt_.start();
-    setWindowTitle(QStringLiteral("正在抓图 %1%").arg(percent));
-}
-
-void frmBrowser::cancelCapture() {
-    if (running_) {
-        running_->cancel();
-    }
-}
-
-void frmBrowser::StartPageCapture() {
-    capturing_ = true;
-    progressShown_ = -1;
-    progressShownAt_.invalidate();
-    lastFile_.clear();
-    // The page takes no pointer or keys while it is photographed; the window's buttons, Esc
-    // and closing the window still get through.
-    brwWebBrowser->setAttribute(Qt::WA_TransparentForMouseEvents, true);
-    escape_->setEnabled(true);
-    const Qt::FocusPolicy focusPolicy = brwWebBrowser->focusPolicy();
-    brwWebBrowser->setFocusPolicy(Qt::NoFocus);
-    Command1->setFocus();
-    // Every call on the scripts may wait, and the window is not touched after one before
-    // self says it still exists (PageScript.h).
-    const QPointer<frmBrowser> self(this);
-    PageScript scripts(*brwWebBrowser->page(), *this);
-    running_ = &scripts;
-    ChooseScrollElement(scripts);
-    if (!self) {
-        return;
-    }
-    std::optional<PageCaptureResult> result;
-    if (!scrollElement_.isEmpty()) {
-        ScreenPagePixels pixels(*context_.desktop, viewOnScreen().topLeft());
-        PageCapture capture(scripts, pixels);
-        capture.progress = [self](int percent) {
-            if (self) {
-                self->showProgress(percent);
-            }
-        };
-        capture.copying = [self] {
-            if (self) {
-                self->keepOnTop(true);
-            }
-        };
-        result = capture.run(QString(scrollElement_));
-        if (!self) {
-            return;
-        }
-    }
-    running_ = nullptr;
-    capturing_ = false;
-    brwWebBrowser->setAttribute(Qt::WA_TransparentForMouseEvents, false);
-    escape_->setEnabled(false);
-    brwWebBrowser->setFocusPolicy(focusPolicy);
-    endCapture(result);
-}
-
-void frmBrowser::endCapture(const std::optional<PageCaptureResult>& result) {
-    using Ending = PageCaptureResult::Ending;
-    if (result && result->ending == Ending::Done) {
-        writePage(result->image);
-        return;
-    }
-    keepOnTop(false);
-    setWindowTitle(brwWebBrowser->title());
-    const auto message = [this](const QString& text) {
-        context_.prompts->message(text, MessageScope::System);
-    };
-    const auto report = [this](const QString& reason) {
-        if (context_.report) {
-            context_.report(CaptureOutcome::nothing(reason));
-        }
-    };
-    switch (result ? result->ending : Ending::Done) {
-    case Ending::Done: // no result: nothing scrolls
-        qCWarning(lcMorvane) << "page capture ended: the page has no scrolling element";
-        report(QStringLiteral("网页中没有可以滚动的内容"));
-        break;
-    case Ending::Cancelled:
-        qCInfo(lcMorvane) << "page capture cancelled: no file written";
-        break;
-    case Ending::Navigated:
-        qCWarning(lcMorvane) << "page capture stopped: the page went to another address";
-        message(QStringLiteral("抓图已停止：网页转到了别的地址"));
-        break;
-    case Ending::Unsteady:
-        qCWarning(lcMorvane) << "page capture stopped: the page does not stay where it is "
-                                "scrolled";
-        message(QStringLiteral("抓图已停止：网页不停留在滚动到的位置"));
-        break;
-    case Ending::Changed:
-        qCWarning(lcMorvane) << "page capture stopped: the page keeps undoing the capture's "
-                                "changes";
-        message(QStringLiteral("抓图已停止：网页不断撤销抓图对它的调整"));
-        break;
-    case Ending::NoAnswer:
-        qCWarning(lcMorvane) << "page capture ended: the page did not answer";
-        message(QStringLiteral("抓图失败：网页没有应答"));
-        break;
-    case Ending::TooLarge:
-        qCInfo(lcMorvane) << "page capture refused: the page is too large for one image"
-                          << result->size;
-        message(QStringLiteral("网页太大，无法抓图（最多 %1 像素）").arg(kMaxPagePixels));
-        break;
-    case Ending::NoMemory:
-        qCWarning(lcMorvane) << "page capture ended: no memory for a page image of" << result->size;
-        report(QStringLiteral("内存不足，无法存放整个网页的图像"));
-        break;
-    }
-    if (closeAfterCapture_) {
-        close();
-    }
-}
-
-void frmBrowser::writePage(const QImage& page) {
-    context_.clipboard->setImage(page);
-    // A page's file is named "temp" and a number only. When it cannot be written the window
-    // stays open, above the others, as the capture left it; the routine logs why.
-    const CaptureFileResult result = writeCaptureFile(context_.saveFolder(), QString(), page);
-    if (context_.report) {
-        context_.report(CaptureOutcome::of(result));
-    }
-    if (!result.written()) {
-        setWindowTitle(brwWebBrowser->title());
-        if (closeAfterCapture_) {
-            close();
-        }
-        return;
-    }
-    const QString& path = result.path;
-    lastFile_ = path;
-    scrollElement_.clear();
-    keepOnTop(false);
-    lower();
-    // One pass from the left, without overlaps: "///" shows as "//".
-    QString shown = path;
-    shown.replace(QLatin1String("//"), QLatin1String("/"));
-    context_.prompts->message(QStringLiteral("完成抓图\r\n输出到") + shown, MessageScope::System);
-    close();
 }
 
 } // namespace morvane
