@@ -6,6 +6,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <algorithm>
+#include <cstdlib>
 
 namespace morvane {
 
@@ -19,6 +20,13 @@ public:
     using Node = AtspiRef;
 
     BusTree(AtspiBus& bus, const Budget& budget) : bus_(bus), budget_(budget) {}
+
+    // From here on, rectangles are asked relative to the window and moved by the offset.
+    void placeRelative(QPoint offset) {
+        coords_ = AtspiBus::Coords::Window;
+        offset_ = offset;
+        known_.clear();
+    }
 
     std::optional<std::vector<Node>> children(const Node& node) {
         std::optional<std::vector<Node>> result = bus_.children(node, budget_);
@@ -42,14 +50,15 @@ public:
         } else {
             batch.assign(first, first + std::min(kBatch, level_.end() - first));
         }
-        const std::optional<std::vector<QRect>> rects = bus_.extents(batch, budget_);
+        const std::optional<std::vector<QRect>> rects = bus_.extents(batch, budget_, coords_);
         if (!rects) {
             return std::nullopt;
         }
         for (std::size_t i = 0; i < batch.size(); ++i) {
-            known_.emplace_back(batch[i], (*rects)[i]);
+            const QRect rect = (*rects)[i];
+            known_.emplace_back(batch[i], rect.isEmpty() ? rect : rect.translated(offset_));
         }
-        return rects->front();
+        return known_[known_.size() - batch.size()].second;
     }
 
 private:
@@ -57,12 +66,14 @@ private:
     const Budget& budget_;
     std::vector<Node> level_;
     std::vector<std::pair<Node, QRect>> known_;
+    AtspiBus::Coords coords_ = AtspiBus::Coords::Screen;
+    QPoint offset_;
 };
 
 // The look-up itself: the application of the process, its frame over the window, and the
 // descent from there.
 std::optional<AccessibleHit> lookUp(AtspiBus& bus, std::uint32_t pid, QRect windowRect,
-                                    QPoint point, const Budget& budget) {
+                                    QMargins decoration, QPoint point, const Budget& budget) {
     // The application is the one whose connection belongs to the window's process; the bus
     // itself answers that, so no other application is ever asked anything.
     const std::vector<AtspiRef> applications =
@@ -80,24 +91,31 @@ std::optional<AccessibleHit> lookUp(AtspiBus& bus, std::uint32_t pid, QRect wind
     // Of its frames, the one that covers most of the X window under the point.
     std::optional<AtspiRef> frame;
     QRect frameRect;
+    AccessiblePlacement placement;
     qint64 best = 0;
     for (const AtspiRef& candidate : tree.children(application).value_or(std::vector<AtspiRef>{})) {
-        const std::optional<QRect> rect = tree.extents(candidate);
-        if (!rect) {
+        const std::optional<QRect> given = tree.extents(candidate);
+        if (!given) {
             break;
         }
-        const QRect common = rect->intersected(windowRect);
+        const AccessiblePlacement placed = placementOf(*given, windowRect, decoration);
+        const QRect rect = given->translated(placed.offset);
+        const QRect common = rect.intersected(windowRect);
         const qint64 area = qint64(common.width()) * common.height();
-        if (rect->contains(point) && area > best) {
+        if (rect.contains(point) && area > best) {
             best = area;
             frame = candidate;
-            frameRect = *rect;
+            frameRect = rect;
+            placement = placed;
         }
     }
     if (!frame) {
         qCInfo(lcMorvane) << "accessibility look-up: no frame of process" << pid << "at" << point
                           << (budget.spent() ? "(out of time)" : "");
         return std::nullopt;
+    }
+    if (placement.relative) {
+        tree.placeRelative(placement.offset);
     }
     const auto path = deepestAt(tree, *frame, point);
     if (!path || path->size() < 2) {
@@ -132,6 +150,19 @@ std::optional<AccessibleHit> lookUp(AtspiBus& bus, std::uint32_t pid, QRect wind
 }
 
 } // namespace
+
+AccessiblePlacement placementOf(QRect frame, QRect window, QMargins decoration) {
+    const QSize inner = window.size().shrunkBy(decoration);
+    const QPoint origin = window.topLeft() + QPoint(decoration.left(), decoration.top());
+    // A window at the screen's origin gives the same rectangles either way.
+    const bool atOrigin = frame.topLeft() == QPoint(0, 0);
+    const bool sized = std::abs(frame.width() - inner.width()) <= 1 &&
+                       std::abs(frame.height() - inner.height()) <= 1;
+    if (atOrigin && sized) {
+        return {true, origin};
+    }
+    return {};
+}
 
 AtspiLookup::AtspiLookup(Desktop& desktop, std::chrono::milliseconds deadline)
     : desktop_(desktop), deadline_(deadline) {}
@@ -190,7 +221,8 @@ std::optional<AccessibleHit> AtspiLookup::elementAt(WindowId window, QRect windo
     if (!join(budget)) {
         return std::nullopt;
     }
-    std::optional<AccessibleHit> hit = lookUp(*bus_, pid, windowRect, point, budget);
+    std::optional<AccessibleHit> hit =
+        lookUp(*bus_, pid, windowRect, desktop_.decorationMargins(window), point, budget);
     bus_->discardIncoming();
     return hit;
 }

@@ -3,6 +3,7 @@
 #include "platform/Desktop.h"
 
 #include <QList>
+#include <QMargins>
 #include <QPoint>
 #include <QRect>
 #include <QString>
@@ -73,6 +74,17 @@ std::optional<std::vector<typename Tree::Node>> deepestAt(Tree& tree, typename T
     }
     return path;
 }
+
+// How an application's rectangles lie on the screen. Most give screen rectangles; GTK 4 gives
+// them relative to its own window, inside the margin its client-side decoration leaves (the
+// window's decorationMargins): those are moved by the window's origin and that margin. The
+// two are told apart by the application's frame, given as if on the screen: one relative to
+// its window lies at 0,0 with the window's size less the margin (a pixel either way).
+struct AccessiblePlacement {
+    bool relative = false; // the rectangles are relative to the window
+    QPoint offset;         // added to each of them
+};
+AccessiblePlacement placementOf(QRect frame, QRect window, QMargins decoration);
 
 class AtspiBus;
 class Budget;

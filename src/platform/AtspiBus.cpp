@@ -17,8 +17,10 @@ namespace {
 
 // The protocol's numbers (at-spi2-core's atspi-constants.h), as they travel on the bus.
 constexpr std::uint32_t kCoordScreen = 0;
+constexpr std::uint32_t kCoordWindow = 1;
 constexpr int kStateEditable = 7;
 constexpr int kStateShowing = 25;
+constexpr int kStateVisible = 30;
 constexpr std::uint32_t kRolePasswordText = 40;
 constexpr int kRoleDocumentWeb = 95;
 constexpr std::int32_t kMatchAll = 1;
@@ -186,14 +188,14 @@ std::optional<std::vector<AtspiRef>> AtspiBus::children(const AtspiRef& element,
 }
 
 std::optional<std::vector<QRect>> AtspiBus::extents(const std::vector<AtspiRef>& elements,
-                                                    const Budget& budget) {
+                                                    const Budget& budget, Coords coords) {
     std::vector<Message> requests;
     for (const AtspiRef& element : elements) {
         requests.push_back(methodCall(element, kAccessible, "GetState"));
         Message rect = methodCall(element, "org.a11y.atspi.Component", "GetExtents");
-        const dbus_uint32_t screen = kCoordScreen;
+        const dbus_uint32_t type = coords == Coords::Screen ? kCoordScreen : kCoordWindow;
         if (rect) {
-            dbus_message_append_args(rect.get(), DBUS_TYPE_UINT32, &screen, DBUS_TYPE_INVALID);
+            dbus_message_append_args(rect.get(), DBUS_TYPE_UINT32, &type, DBUS_TYPE_INVALID);
         }
         requests.push_back(std::move(rect));
     }
@@ -201,11 +203,13 @@ std::optional<std::vector<QRect>> AtspiBus::extents(const std::vector<AtspiRef>&
     if (budget.spent()) {
         return std::nullopt;
     }
+    // An application whose rectangles are relative to its window (GTK 4) never says that an
+    // element is showing, only that it is visible.
+    const int shown = coords == Coords::Screen ? kStateShowing : kStateVisible;
     std::vector<QRect> rects;
     for (std::size_t i = 0; i + 1 < replies.size(); i += 2) {
-        rects.push_back(hasState(replies[i].get(), kStateShowing)
-                            ? readExtents(replies[i + 1].get())
-                            : QRect());
+        rects.push_back(hasState(replies[i].get(), shown) ? readExtents(replies[i + 1].get())
+                                                          : QRect());
     }
     return rects;
 }

@@ -75,10 +75,12 @@ public:
     // An element's children (at most kMaxChildren); nothing once the time is spent, none
     // when the element answers with an error.
     std::optional<std::vector<AtspiRef>> children(const AtspiRef& element, const Budget& budget);
-    // Each element's screen rectangle, empty for one that is not showing; asked all at once.
-    // Nothing once the time is spent.
+    // How an application gives its rectangles: on the screen, or relative to its own window.
+    enum class Coords { Screen, Window };
+    // Each element's rectangle, empty for one that is not showing (for Coords::Window, not
+    // visible); asked all at once. Nothing once the time is spent.
     std::optional<std::vector<QRect>> extents(const std::vector<AtspiRef>& elements,
-                                              const Budget& budget);
+                                              const Budget& budget, Coords coords = Coords::Screen);
     QString name(const AtspiRef& element, const Budget& budget);
     AtspiDescription describe(const AtspiRef& element, const Budget& budget);
     // The address of the page the frame shows: the "URI" or "DocURL" attribute of its first

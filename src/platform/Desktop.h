@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QList>
+#include <QMargins>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
@@ -56,6 +57,11 @@ public:
     // The process that owns the window: the one its own or its nearest ancestor's
     // _NET_WM_PID names. 0 when none says.
     virtual std::uint32_t windowProcess(WindowId window) = 0;
+
+    // The margin a window's own client-side decoration (its shadow) leaves around what the
+    // application counts as the window, as _GTK_FRAME_EXTENTS gives it; none when it says
+    // nothing.
+    virtual QMargins decorationMargins(WindowId /*window*/) { return {}; }
 
     // The window's direct children, the top of the stacking order first.
     virtual QList<WindowId> children(WindowId window) = 0;

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QtGlobal>
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <sys/ipc.h>
@@ -128,6 +129,7 @@ X11Desktop::X11Desktop(PixelTransfer transfer) {
     atomUtf8String_ = atom("UTF8_STRING");
     atomCompoundText_ = atom("COMPOUND_TEXT");
     atomNetWmPid_ = atom("_NET_WM_PID");
+    atomGtkFrameExtents_ = atom("_GTK_FRAME_EXTENTS");
 }
 
 X11Desktop::~X11Desktop() {
@@ -270,6 +272,21 @@ std::uint32_t X11Desktop::windowProcess(WindowId window) {
         window = parent;
     }
     return 0;
+}
+
+QMargins X11Desktop::decorationMargins(WindowId window) {
+    // Left, right, top and bottom, as 32-bit numbers; a margin past a quarter of the largest
+    // window X allows is no decoration's.
+    const QByteArray data = property(window, atomGtkFrameExtents_, XCB_ATOM_CARDINAL);
+    if (data.size() != 16) {
+        return {};
+    }
+    std::array<std::uint32_t, 4> sides{};
+    std::memcpy(sides.data(), data.constData(), sizeof sides);
+    if (std::any_of(sides.begin(), sides.end(), [](std::uint32_t side) { return side > 8192; })) {
+        return {};
+    }
+    return QMargins(int(sides[0]), int(sides[2]), int(sides[1]), int(sides[3]));
 }
 
 bool X11Desktop::hasWmState(WindowId window) {

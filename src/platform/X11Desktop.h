@@ -32,6 +32,7 @@ public:
     QByteArray windowText(WindowId window) override;
     QRect windowRect(WindowId window) override;
     std::uint32_t windowProcess(WindowId window) override;
+    QMargins decorationMargins(WindowId window) override;
     QList<WindowId> children(WindowId window) override;
     QSize screenSize() override;
     QRect primaryScreenRect() override;
@@ -69,6 +70,7 @@ private:
     std::uint32_t atomUtf8String_ = 0;
     std::uint32_t atomCompoundText_ = 0;
     std::uint32_t atomNetWmPid_ = 0;
+    std::uint32_t atomGtkFrameExtents_ = 0;
 };
 
 } // namespace morvane

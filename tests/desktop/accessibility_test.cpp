@@ -76,6 +76,9 @@ protected:
         while (app.waitForReadyRead(20000)) {
             while (app.canReadLine()) {
                 const QList<QByteArray> line = app.readLine().trimmed().split(' ');
+                if (line.first() == "window" && line.size() == 2) {
+                    appWindow = line[1].toUInt();
+                }
                 if (line.first() == "ready") {
                     QTest::qWait(300); // the bus learns of the window's last changes
                     return rects;
@@ -121,9 +124,11 @@ protected:
     test::RecordingOpener opener;
     Dispatcher dispatcher{host, desktop, prompts, clipboard, &opener};
     QProcess app;
+    WindowId appWindow = 0; // the application's X window, where it tells it
 };
 
 const QString kGtkWindow = QStringLiteral(MORVANE_TEST_SUPPORT "/gtk_window.py");
+const QString kGtk4Window = QStringLiteral(MORVANE_TEST_SUPPORT "/gtk4_window.py");
 const QString kHostileApp = QStringLiteral(MORVANE_TEST_SUPPORT "/hostile_app.py");
 
 // The switch puts the desktop's state back as it found it, and a run that finds the switch
@@ -188,6 +193,20 @@ TEST_F(AccessibleCapture, GtkButtonAndItsBox) {
     const QList<QRect> rects = start("/usr/bin/python3", {kGtkWindow, "Gtk Window", "300", "200"});
     ASSERT_EQ(rects.size(), 4);
     expectControlAndContainer(rects[1], "Beta", rects[2]);
+}
+
+// GTK 4 gives its rectangles relative to its window and says its controls are visible, never
+// that they are showing.
+TEST_F(AccessibleCapture, Gtk4ButtonAndItsBox) {
+    QList<QRect> rects = start("/usr/bin/python3", {kGtk4Window, "Gtk4 Window"});
+    ASSERT_EQ(rects.size(), 3);
+    ASSERT_NE(appWindow, 0u);
+    const QPoint origin = desktop.windowRect(appWindow).topLeft();
+    for (QRect& rect : rects) {
+        rect.translate(origin);
+    }
+    expectControlAndContainer(rects[1], "Two", rects[2]);
+    EXPECT_EQ(capture(CaptureMode::Control, rects[1].center()).pixel(5, 5), qRgb(0, 0, 0xff));
 }
 
 TEST_F(AccessibleCapture, QtButtonThroughQtsBridge) {

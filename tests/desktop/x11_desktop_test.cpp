@@ -220,4 +220,14 @@ TEST(X11DesktopWindows, PropertiesAreReadByTheirTypes) {
     windows.setProperty(window, "WM_TRANSIENT_FOR", "WINDOW", 32,
                         QByteArray(reinterpret_cast<const char*>(&root), sizeof root));
     EXPECT_EQ(desktop.parentOf(window), 0u);
+
+    // A client-side decoration's margin: left, right, top, bottom; none past any sane size.
+    const std::uint32_t sides[] = {10, 12, 6, 14};
+    windows.setProperty(window, "_GTK_FRAME_EXTENTS", "CARDINAL", 32,
+                        QByteArray(reinterpret_cast<const char*>(sides), sizeof sides));
+    EXPECT_EQ(desktop.decorationMargins(window), QMargins(10, 6, 12, 14));
+    const std::uint32_t huge[] = {10, 1U << 31, 6, 14};
+    windows.setProperty(window, "_GTK_FRAME_EXTENTS", "CARDINAL", 32,
+                        QByteArray(reinterpret_cast<const char*>(huge), sizeof huge));
+    EXPECT_EQ(desktop.decorationMargins(window), QMargins());
 }

@@ -44,6 +44,32 @@ TEST(AccessibleDescent, TakesTheFirstShowingChildHoldingThePointDownToTheDeepest
     EXPECT_EQ(deepestAt(tree, 1, QPoint(220, 30)), std::nullopt);
 }
 
+// The frame as the application gives it, the X window and its decoration margin: a frame
+// relative to its window is moved by the window's origin and the margin.
+struct Placement {
+    QRect frame;
+    QMargins decoration;
+    bool relative;
+    QPoint offset;
+};
+
+class AccessiblePlacing : public ::testing::TestWithParam<Placement> {};
+
+TEST_P(AccessiblePlacing, WindowRelativeFramesAreMovedOntoTheWindow) {
+    const QRect window(690, 451, 300, 160);
+    const AccessiblePlacement placed = placementOf(GetParam().frame, window, GetParam().decoration);
+    EXPECT_EQ(placed.relative, GetParam().relative);
+    EXPECT_EQ(placed.offset, GetParam().offset);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , AccessiblePlacing,
+    ::testing::Values(Placement{QRect(690, 451, 300, 160), {}, false, {}}, // on the screen
+                      Placement{QRect(0, 0, 300, 160), {}, true, QPoint(690, 451)},
+                      Placement{QRect(0, 0, 290, 150), QMargins(4, 3, 6, 7), true,
+                                QPoint(694, 454)},
+                      Placement{QRect(0, 0, 120, 80), {}, false, {}})); // another size
+
 TEST(AccessibleBus, HostileNumbersAreClampedAndOnlyLocalSocketsJoined) {
     const QRect huge = clampedExtents(2147483000, 10, 2000, -5);
     EXPECT_FALSE(huge.contains(QPoint(100, 10)));
