@@ -7,6 +7,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QString>
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -41,38 +42,70 @@ public:
 };
 
 // The path from a frame down to the deepest element holding the point: each step goes to
-// the first child that is showing and whose non-empty rectangle holds it. The frame comes
-// first. Tree gives Node, children(Node) -> std::optional<std::vector<Node>> and
-// extents(Node) -> std::optional<QRect> (empty for an element not showing); nothing from
-// either means the bus stopped answering, and then the whole look-up gives nothing.
+// the first child that is showing and whose non-empty rectangle holds it. Where that child
+// holds nothing more, a later sibling that holds the point too is tried (Firefox puts the box
+// of its address bar in the second of two sections of the same size); the first leaf stands
+// when none leads further. The frame comes first. Tree gives Node, children(Node) ->
+// std::optional<std::vector<Node>> and extents(Node) -> std::optional<QRect> (empty for an
+// element not showing); nothing from either means the bus stopped answering, and then the
+// whole look-up gives nothing.
 template <typename Tree>
 std::optional<std::vector<typename Tree::Node>> deepestAt(Tree& tree, typename Tree::Node frame,
                                                           QPoint point) {
     // Bounds the descent: a tree that loops back on itself must not hang a capture.
     constexpr int kMaxDepth = 64;
-    std::vector<typename Tree::Node> path{frame};
-    for (int depth = 0; depth < kMaxDepth; ++depth) {
-        const auto children = tree.children(path.back());
-        if (!children) {
-            return std::nullopt;
-        }
-        bool descended = false;
-        for (const auto& child : *children) {
-            const std::optional<QRect> extents = tree.extents(child);
+    constexpr int kMaxSiblingsTried = 8;
+    using Nodes = std::vector<typename Tree::Node>;
+    Nodes path{frame};
+    std::optional<Nodes> leaf; // the first path that ended where nothing more held the point
+    Nodes siblings;            // the children of the last step's parent
+    int tried = 0;
+    // The first of nodes from `from` on holding the point; nothing when the bus stopped.
+    const auto firstHolding =
+        [&](const Nodes& nodes,
+            typename Nodes::const_iterator from) -> std::optional<typename Nodes::const_iterator> {
+        for (auto node = from; node != nodes.end(); ++node) {
+            const std::optional<QRect> extents = tree.extents(*node);
             if (!extents) {
                 return std::nullopt;
             }
             if (!extents->isEmpty() && extents->contains(point)) {
-                path.push_back(child);
-                descended = true;
-                break;
+                return node;
             }
         }
-        if (!descended) {
+        return nodes.end();
+    };
+    for (int depth = 0; depth < kMaxDepth; ++depth) {
+        std::optional<Nodes> children = tree.children(path.back());
+        if (!children) {
+            return std::nullopt;
+        }
+        const auto child = firstHolding(*children, children->begin());
+        if (!child) {
+            return std::nullopt;
+        }
+        if (*child != children->end()) {
+            path.push_back(**child);
+            siblings = std::move(*children);
+            continue;
+        }
+        if (!leaf) {
+            leaf = path;
+        }
+        const auto at = std::find(siblings.begin(), siblings.end(), path.back());
+        if (path.size() < 2 || at == siblings.end() || tried++ >= kMaxSiblingsTried) {
             break;
         }
+        const auto next = firstHolding(siblings, std::next(at));
+        if (!next) {
+            return std::nullopt;
+        }
+        if (*next == siblings.end()) {
+            break;
+        }
+        path.back() = **next;
     }
-    return path;
+    return leaf && leaf->size() >= path.size() ? *leaf : path;
 }
 
 // How an application's rectangles lie on the screen. Most give screen rectangles; GTK 4 gives

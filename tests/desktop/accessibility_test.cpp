@@ -282,4 +282,57 @@ TEST_F(AccessibleCapture, ChromiumAddressBarOpensItsPage) {
     EXPECT_EQ(opener.addresses, QStringList{address});
 }
 
+// Firefox's address bar shows the address without its scheme, in the second of two sections
+// of the same size; the full address comes from the document of the tab that shows. A button
+// of its page is a control as any other. Firefox starts once, with a fresh profile.
+TEST_F(AccessibleCapture, FirefoxAddressBarAndPageButton) {
+    AccessibilitySwitch on; // Firefox joins the bus only while accessibility is on
+    turnOn(on);
+    test::PageServer server("<html><head><title>Fox Test</title></head><body style='margin:0'>"
+                            "<button style='width:200px;height:60px;margin:40px'>Press</button>"
+                            "</body></html>");
+    const QString address = server.url().toString();
+    QTemporaryDir profile;
+    app.start("/usr/bin/firefox-esr",
+              {"--profile", profile.path(), "--no-remote", "--new-instance", address});
+    ASSERT_TRUE(app.waitForStarted(20000));
+
+    // The window manager places the window; the address bar lies across the toolbar's middle,
+    // the page's button 40 pixels into the page. Wait until the bus shows both.
+    std::optional<AccessibleHit> bar;
+    std::optional<AccessibleHit> button;
+    QPoint barAt;
+    QPoint buttonAt;
+    for (QElapsedTimer waited; !waited.isValid() || waited.elapsed() < 60000; QTest::qWait(250)) {
+        if (!waited.isValid()) {
+            waited.start();
+        }
+        const WindowId window = desktop.windowAt(QPoint(960, 540));
+        const QRect frame = desktop.windowRect(window);
+        if (!desktop.windowText(desktop.parentOf(window) ? desktop.parentOf(window) : window)
+                 .contains("Fox Test")) {
+            continue;
+        }
+        barAt = QPoint(frame.center().x(), frame.top() + 64);
+        buttonAt = QPoint(frame.left() + 140, frame.top() + 160);
+        bar = lookup.elementAt(window, frame, barAt);
+        button = lookup.elementAt(window, frame, buttonAt);
+        if (bar && !bar->chain.isEmpty() && bar->chain.first().role == "combo box" && button &&
+            !button->chain.isEmpty() && button->chain.first().name == "Press") {
+            break;
+        }
+    }
+    ASSERT_TRUE(bar && button) << "Firefox showed no address bar and button on the bus";
+    EXPECT_EQ(bar->chain.first().document.toStdString(), address.toStdString());
+
+    windows.warpPointer(barAt);
+    host.mode = CaptureMode::WebPage;
+    dispatcher.DoCapture();
+    EXPECT_EQ(opener.addresses, QStringList{address});
+
+    const QImage picture = capture(CaptureMode::Control, buttonAt);
+    EXPECT_EQ(dispatcher.lastFile().toStdString(), dir.filePath("Presstemp1.bmp").toStdString());
+    EXPECT_EQ(picture.size(), QSize(200, 60));
+}
+
 } // namespace

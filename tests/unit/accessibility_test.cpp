@@ -39,6 +39,14 @@ TEST(AccessibleDescent, TakesTheFirstShowingChildHoldingThePointDownToTheDeepest
     tree.kids = {{1, {2}}, {2, {3, 4, 5, 6}}};
     EXPECT_EQ(deepestAt(tree, 1, QPoint(120, 30)), (std::vector<int>{1, 2, 5}));
     EXPECT_EQ(deepestAt(tree, 1, QPoint(300, 200)), (std::vector<int>{1}));
+    // Of two siblings of the same size, the second leads further: it is taken. Of two
+    // leaves, the first.
+    tree.rects[7] = QRect(100, 20, 60, 30);
+    tree.rects[8] = QRect(110, 25, 10, 10);
+    tree.kids[2] = {5, 7};
+    tree.kids[7] = {8};
+    EXPECT_EQ(deepestAt(tree, 1, QPoint(112, 27)), (std::vector<int>{1, 2, 7, 8}));
+    EXPECT_EQ(deepestAt(tree, 1, QPoint(150, 40)), (std::vector<int>{1, 2, 5}));
     // An application that stops answering half-way gives no answer at all.
     tree.silentFrom = 6;
     EXPECT_EQ(deepestAt(tree, 1, QPoint(220, 30)), std::nullopt);
