@@ -9,4 +9,11 @@ namespace morvane {
 // there is none. Deeper windows are not searched.
 WindowId FindBrowserView(Desktop& desktop, WindowId parent);
 
+// Whether a window class is a web browser's (Chromium, Chrome, Firefox and their kin), by its
+// name, whatever its case.
+bool isWebBrowserClass(const QByteArray& windowClass);
+
+// Whether the window or one of its ancestors has a web browser's class.
+bool isInWebBrowser(Desktop& desktop, WindowId window);
+
 } // namespace morvane

@@ -14,6 +14,7 @@ struct CaptureOutcome {
         Saved,      // path is the new file
         NotWritten, // the picture exists (on the clipboard) but no file: reason says why
         NoPicture,  // nothing was captured: reason says why
+        Hint,       // nothing was captured: reason says how to go on
     };
     Kind kind = Kind::NoPicture;
     QString path;   // the file written, or the one that could not be
@@ -34,6 +35,7 @@ struct CaptureOutcome {
                                                                          : result.error};
     }
     static CaptureOutcome nothing(const QString& reason) { return {Kind::NoPicture, {}, reason}; }
+    static CaptureOutcome hint(const QString& text) { return {Kind::Hint, {}, text}; }
 };
 
 // Where the outcomes go; the shell shows them from the tray icon.

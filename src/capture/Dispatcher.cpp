@@ -1,5 +1,6 @@
 #include "Dispatcher.h"
 
+#include "capture/BrowserView.h"
 #include "capture/CaptureFile.h"
 #include "capture/FileNaming.h"
 #include "capture/Grabber.h"
@@ -324,6 +325,13 @@ void Dispatcher::openWebAddress(QPoint pointer) {
                           << textOf(desktop_, TargetWnd);
         prompts_.message(QStringLiteral("请将鼠标悬停在网页浏览器的地址栏上"),
                          MessageScope::System);
+        // A browser that keeps its address bar off the bus (Chromium unless started with
+        // --force-renderer-accessibility) still gives its address through the clipboard:
+        // say so once.
+        if (!browserHintGiven_ && report_ && isInWebBrowser(desktop_, TargetWnd)) {
+            browserHintGiven_ = true;
+            report_(CaptureOutcome::hint(kCopyAddressHint));
+        }
         return;
     }
     if (!webOpener_) {

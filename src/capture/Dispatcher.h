@@ -12,6 +12,12 @@
 
 namespace morvane {
 
+// Said once a run after the web-mode message over a browser whose address bar the program
+// cannot read: the address on the clipboard is taken instead.
+inline const QString kCopyAddressHint =
+    QStringLiteral("这个浏览器没有告诉本程序地址栏中的网址。请先在浏览器中按 Ctrl+L、Ctrl+C "
+                   "复制网址，再按抓图热键。");
+
 class Prompts;
 
 // What the next hotkey press captures, from the main window's option buttons.
@@ -121,6 +127,7 @@ private:
     AccessibleLookup* accessibility_ = nullptr;
     QString lastFile_;
     OutcomeReport report_;
+    bool browserHintGiven_ = false; // how to give a browser's address, said once a run
     void report(const CaptureOutcome& outcome);
 };
 

@@ -193,6 +193,9 @@ void Shell::report(const CaptureOutcome& outcome) {
     case CaptureOutcome::Kind::NoPicture:
         announce(QStringLiteral("抓图失败"), outcome.reason + QStringLiteral("。"));
         return;
+    case CaptureOutcome::Kind::Hint:
+        announce(QStringLiteral("提示"), outcome.reason);
+        return;
     case CaptureOutcome::Kind::NotWritten:
         break;
     }

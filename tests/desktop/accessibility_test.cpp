@@ -8,11 +8,13 @@
 #include "support/RecordingPrompts.h"
 #include "support/TestWindows.h"
 
+#include <QClipboard>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -280,6 +282,54 @@ TEST_F(AccessibleCapture, ChromiumAddressBarOpensItsPage) {
     host.mode = CaptureMode::WebPage;
     dispatcher.DoCapture();
     EXPECT_EQ(opener.addresses, QStringList{address});
+}
+
+// Chromium started as usual keeps its address bar off the bus: the message, then once the hint
+// to copy the address first; copied (Ctrl+L, Ctrl+C, keys sent to Chromium), it is taken.
+TEST_F(AccessibleCapture, ChromiumWithoutTheFlagHintsAtCopyingTheAddress) {
+    AccessibilitySwitch on;
+    turnOn(on);
+    test::PageServer server("<html><head><title>Plain Test</title></head><body>page</body></html>");
+    const QString address = server.url().toString();
+    QTemporaryDir profile;
+    QStringList arguments{"--user-data-dir=" + profile.path(),
+                          "--no-first-run",
+                          "--disable-gpu",
+                          "--window-position=0,0",
+                          "--window-size=1200,800",
+                          address};
+    if (::geteuid() == 0) {
+        arguments.prepend("--no-sandbox");
+    }
+    app.start("/usr/bin/chromium", arguments);
+    ASSERT_TRUE(app.waitForStarted(20000));
+    const QPoint bar(400, 63);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const WindowId window = desktop.windowAt(bar);
+            return desktop.windowText(window).contains("Plain Test") ||
+                   desktop.windowText(desktop.parentOf(window)).contains("Plain Test");
+        },
+        30000));
+    QList<CaptureOutcome> reported;
+    dispatcher.setReport([&](const CaptureOutcome& outcome) { reported << outcome; });
+    QGuiApplication::clipboard()->clear();
+    windows.warpPointer(bar);
+    host.mode = CaptureMode::WebPage;
+    dispatcher.DoCapture();
+    EXPECT_TRUE(opener.addresses.isEmpty());
+    EXPECT_EQ(prompts.messages, QStringList{"请将鼠标悬停在网页浏览器的地址栏上"});
+    ASSERT_EQ(reported.size(), 1);
+    EXPECT_EQ(reported[0].reason, kCopyAddressHint);
+
+    QProcess::execute("xdotool", {"mousemove", "400", "63", "click", "1"});
+    QTest::qWait(300);
+    QProcess::execute("xdotool", {"key", "ctrl+l", "ctrl+c"});
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return QGuiApplication::clipboard()->text().contains("/page.html"); }, 5000));
+    dispatcher.DoCapture();
+    EXPECT_EQ(opener.addresses, QStringList{address});
+    EXPECT_EQ(reported.size(), 1) << "the hint once";
 }
 
 // Firefox's address bar shows the address without its scheme, in the second of two sections

@@ -200,4 +200,31 @@ TEST(WebAddressUnderPointer, EntryTextThenClipboardThenTheMessage) {
     EXPECT_EQ(prompts.messages, QStringList{"请将鼠标悬停在网页浏览器的地址栏上"});
 }
 
+// Over a browser that keeps its address bar to itself, the message comes with a hint, once
+// a run, that copying the address first works; over other windows, the message alone.
+TEST(WebAddressUnderPointer, BrowserThatHidesItsAddressGetsTheCopyHintOnce) {
+    QTemporaryDir dir;
+    MemoryDesktop desktop;
+    const WindowId chromium =
+        desktop.add({.rect = QRect(0, 0, 800, 600), .title = "Page", .className = "Chromium"});
+    desktop.setPointer(QPoint(100, 40));
+    test::RecordingHost host;
+    host.folder = dir.path();
+    host.mode = CaptureMode::WebPage;
+    test::RecordingPrompts prompts;
+    test::RecordingClipboard images;
+    Dispatcher dispatcher{host, desktop, prompts, images, nullptr};
+    QList<CaptureOutcome> reported;
+    dispatcher.setReport([&](const CaptureOutcome& outcome) { reported << outcome; });
+    dispatcher.DoCapture();
+    dispatcher.DoCapture();
+    desktop.remove(chromium);
+    desktop.add({.rect = QRect(0, 0, 800, 600), .title = "Page", .className = "XTerm"});
+    dispatcher.DoCapture();
+    EXPECT_EQ(prompts.messages.size(), 3);
+    ASSERT_EQ(reported.size(), 1);
+    EXPECT_EQ(reported[0].kind, CaptureOutcome::Kind::Hint);
+    EXPECT_EQ(reported[0].reason, kCopyAddressHint);
+}
+
 } // namespace
