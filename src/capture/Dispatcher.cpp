@@ -213,6 +213,13 @@ void Dispatcher::DoCapture() {
 }
 
 void Dispatcher::runRequest() {
+    // The page under the stitch would be photographed half scrolled, or another page loaded
+    // under it; and the pointer is then over the program's own window, whose look-up on the
+    // accessibility bus could only run out its time.
+    if (webOpener_ && webOpener_->pageCaptureRunning()) {
+        qCInfo(lcMorvane) << "capture request ignored: a page capture is running";
+        return;
+    }
     const QString folder = host_.saveFolder();
     if (trimSpaces(folder).isEmpty()) {
         qCInfo(lcMorvane) << "capture request ended: no save folder";

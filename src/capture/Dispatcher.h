@@ -48,11 +48,15 @@ public:
     QString text(bool selection) const override;
 };
 
-// Opens an address found under the pointer in the program's own browser window.
+// The program's own browser window as a capture request sees it: where an address found
+// under the pointer is opened, and whether it is stitching a whole page right now.
 class WebAddressOpener {
 public:
     virtual ~WebAddressOpener() = default;
     virtual void openAddress(const QString& address) = 0;
+    // A whole-page capture is running. Its waits let events run, so a request can arrive
+    // in the middle of it; such a request is ignored (Dispatcher::DoCapture).
+    virtual bool pageCaptureRunning() const = 0;
 };
 
 // The window a capture in the given mode takes, starting from the one under the pointer:
@@ -90,6 +94,8 @@ public:
     Dispatcher(CaptureHost& host, Desktop& desktop, Prompts& prompts, ClipboardSink& clipboard,
                WebAddressOpener* webOpener = nullptr);
 
+    // A request while the browser window stitches a page, in any mode, is ignored before it
+    // asks anything of the desktop: no pointer, no grab, no accessibility look-up, no message.
     void DoCapture();
 
     // The target of the last request.

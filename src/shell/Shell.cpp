@@ -315,6 +315,10 @@ void Shell::unloadBrowser() {
     }
 }
 
+bool Shell::WebOpener::pageCaptureRunning() const {
+    return shell_.browser_ && shell_.browser_->pageCaptureRunning();
+}
+
 void Shell::openInBrowser(const QString& address) {
     if (!browser_) {
         WebCaptureContext context;

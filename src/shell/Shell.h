@@ -117,6 +117,7 @@ private:
     struct WebOpener final : WebAddressOpener {
         explicit WebOpener(Shell& shell) : shell_(shell) {}
         void openAddress(const QString& address) override { shell_.openInBrowser(address); }
+        bool pageCaptureRunning() const override;
         Shell& shell_;
     } webOpener_;
     bool shutDown_ = false;

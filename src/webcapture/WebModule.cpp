@@ -26,12 +26,6 @@ public:
     // Shows the window (made anew after it was closed), puts the address into its box and
     // navigates there.
     void openAddress(const QString& address) override {
-        // A capture's waits keep input on: a hotkey press then would load another page
-        // under the one being photographed. It is ignored, as during a modal window.
-        if (window_ && window_->isCapturing()) {
-            qCInfo(lcMorvane) << "web capture request ignored: a page capture is running";
-            return;
-        }
         // An address read from another window is only opened as a web page: a file, data
         // or script address found on the screen would be read or run as the user.
         // A text that names its scheme is judged by that name: the reading as typed into an
@@ -60,6 +54,10 @@ public:
         window_->cboAddress->setEditText(addressForDisplay(address));
         window_->cboAddress_Click();
     }
+
+    // A capture's waits keep input on: a request arriving then is turned away by the
+    // dispatcher before it looks at the screen.
+    bool pageCaptureRunning() const override { return window_ && window_->isCapturing(); }
 
     void closeBrowser() override {
         if (window_) {

@@ -118,16 +118,6 @@ TEST(ExactAddress, OnlyOneWholeWebAddressWithoutUserInfo) {
     EXPECT_EQ(exactWebAddress(QStringLiteral("example.org/a")), QString());
 }
 
-// Answers every look-up with the same element.
-struct FixedLookup final : AccessibleLookup {
-    std::optional<AccessibleHit> hit;
-    int asked = 0;
-    std::optional<AccessibleHit> elementAt(WindowId, QRect, QPoint) override {
-        ++asked;
-        return hit;
-    }
-};
-
 TEST(WebAddressUnderPointer, EntryTextThenClipboardThenTheMessage) {
     QTemporaryDir dir;
     MemoryDesktop desktop;
@@ -139,7 +129,7 @@ TEST(WebAddressUnderPointer, EntryTextThenClipboardThenTheMessage) {
     test::RecordingPrompts prompts;
     test::RecordingClipboard images;
     test::RecordingOpener opener;
-    FixedLookup bus;
+    test::FixedLookup bus;
     Dispatcher dispatcher{host, desktop, prompts, images, &opener};
     dispatcher.setAccessibleLookup(&bus);
     images.copied = QStringLiteral("https://copied.example/a");
