@@ -77,17 +77,6 @@ struct AccessibleTarget {
 std::optional<AccessibleTarget> accessibleTarget(const AccessibleHit& hit, CaptureMode mode,
                                                  QRect windowRect);
 
-// An address shown on the screen, completed as a browser completes what is typed into its
-// address bar ("example.org/path" is http://example.org/path). Only http and https
-// addresses with a host are accepted, and a text that names another scheme
-// ("javascript:...") is refused even where a browser would make a host of it; anything
-// else gives an empty string. A user name and password in the address are dropped.
-QString completeWebAddress(const QString& shown);
-
-// The one http or https address the text holds, all of it: empty unless it is exactly that.
-// A user name and password in it are dropped.
-QString exactWebAddress(const QString& text);
-
 // Carries out one capture request from start to file.
 class Dispatcher {
 public:
