@@ -9,10 +9,6 @@
 
 namespace morvane {
 
-// Application-wide settings shared by the program and its desktop tests: names, style,
-// font, and a life that does not end when the last window hides.
-void configureApplication();
-
 class AccessibilitySwitch;
 class AtspiLookup;
 class Dispatcher;
