@@ -9,7 +9,7 @@
 #include "capture/FileNaming.h"
 #include "common/Prompts.h"
 #include "platform/X11Desktop.h"
-#include "shell/Shell.h"
+#include "shell/Application.h"
 
 #include <QApplication>
 #include <QDir>

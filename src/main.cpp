@@ -2,6 +2,7 @@
 #include "common/Prompts.h"
 #include "platform/DisplayCheck.h"
 #include "platform/ShutdownSignals.h"
+#include "shell/Application.h"
 #include "shell/InstanceLock.h"
 #include "shell/SettingsStore.h"
 #include "shell/Shell.h"

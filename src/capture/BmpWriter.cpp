@@ -72,19 +72,7 @@ void encodeRows(const QImage& image, int first, int count, char* out) {
     }
 }
 
-qsizetype bmpSize(const QImage& image) {
-    return kHeaderBytes + rowBytes(image.width()) * image.height();
-}
-
 } // namespace
-
-QByteArray encodeBmp24(const QImage& source) {
-    const QImage image = asRgb32(source);
-    QByteArray bytes(bmpSize(image), Qt::Uninitialized);
-    writeHeader(bytes.data(), image.width(), image.height());
-    encodeRows(image, 0, image.height(), bytes.data() + kHeaderBytes);
-    return bytes;
-}
 
 bool writeBmp24(QIODevice& out, const QImage& image) {
     // Encoded in pieces of about 8 MiB through one buffer kept between captures: a screen

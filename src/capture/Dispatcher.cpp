@@ -6,12 +6,12 @@
 #include "capture/Grabber.h"
 #include "common/Log.h"
 #include "common/Prompts.h"
+#include "common/WebAddress.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QUrl>
-#include <algorithm>
 #include <exception>
 #include <unordered_set>
 
@@ -49,57 +49,6 @@ bool isThunderForm(const QByteArray& className) {
 // Bounds the parent climb: owner links on X can form a loop, which must not hang a capture.
 constexpr int kMaxClimb = 256;
 
-bool isWebScheme(const QUrl& url) {
-    return (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https")) &&
-           !url.host().isEmpty();
-}
-
-bool hasBlank(const QString& text) {
-    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.isSpace(); });
-}
-
-// Whether a typed address names a scheme of its own other than http or https
-// ("javascript:", "mailto:"): a name and a colon before any "/", unless what follows the
-// colon is a port ("localhost:8000/x", "[::1]:8000/x").
-bool namesOtherScheme(const QString& text) {
-    qsizetype from = 0;
-    if (text.startsWith(QLatin1Char('['))) {
-        from = text.indexOf(QLatin1Char(']'));
-        if (from < 0) {
-            return false; // not an address at all; the parser refuses it
-        }
-    }
-    const qsizetype colon = text.indexOf(QLatin1Char(':'), from);
-    const qsizetype slash = text.indexOf(QLatin1Char('/'));
-    if (colon < 0 || (slash >= 0 && slash < colon)) {
-        return false;
-    }
-    const QString scheme = text.left(colon).toLower();
-    if (scheme == QLatin1String("http") || scheme == QLatin1String("https")) {
-        return false;
-    }
-    qsizetype end = colon + 1;
-    while (end < text.size() && text[end].isDigit()) {
-        ++end;
-    }
-    const bool port =
-        end > colon + 1 && (end == text.size() || text[end] == QLatin1Char('/') ||
-                            text[end] == QLatin1Char('?') || text[end] == QLatin1Char('#'));
-    return !port;
-}
-
-// An address read off the screen or the clipboard without any user name or password in it:
-// opened as it stood, they would be sent to the host with every request. Saying that they
-// were dropped names neither.
-QString withoutUserInfo(QUrl url) {
-    if (!url.userInfo().isEmpty()) {
-        url.setUserInfo(QString());
-        qCInfo(lcMorvane) << "web capture: user name and password dropped from the address"
-                          << url.toString();
-    }
-    return url.toString();
-}
-
 } // namespace
 
 std::optional<AccessibleTarget> accessibleTarget(const AccessibleHit& hit, CaptureMode mode,
@@ -122,31 +71,6 @@ std::optional<AccessibleTarget> accessibleTarget(const AccessibleHit& hit, Captu
         }
     }
     return std::nullopt;
-}
-
-QString completeWebAddress(const QString& shown) {
-    const QString text = shown.trimmed();
-    if (text.isEmpty() || hasBlank(text) || namesOtherScheme(text)) {
-        return {};
-    }
-    const QUrl url = QUrl::fromUserInput(text);
-    // A single word is a search to a browser, not a host.
-    const QString host = url.host();
-    if (!url.isValid() || !isWebScheme(url) ||
-        (!host.contains(QLatin1Char('.')) && !host.contains(QLatin1Char(':')) &&
-         host != QLatin1String("localhost"))) {
-        return {};
-    }
-    return withoutUserInfo(url);
-}
-
-QString exactWebAddress(const QString& text) {
-    const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty() || hasBlank(trimmed)) {
-        return {};
-    }
-    const QUrl url(trimmed, QUrl::StrictMode);
-    return url.isValid() && isWebScheme(url) ? withoutUserInfo(url) : QString();
 }
 
 void QtClipboard::setImage(const QImage& image) {
@@ -214,6 +138,13 @@ void Dispatcher::DoCapture() {
 }
 
 void Dispatcher::runRequest() {
+    // The page under the stitch would be photographed half scrolled, or another page loaded
+    // under it; and the pointer is then over the program's own window, whose look-up on the
+    // accessibility bus could only run out its time.
+    if (webOpener_ && webOpener_->pageCaptureRunning()) {
+        qCInfo(lcMorvane) << "capture request ignored: a page capture is running";
+        return;
+    }
     const QString folder = host_.saveFolder();
     if (trimSpaces(folder).isEmpty()) {
         qCInfo(lcMorvane) << "capture request ended: no save folder";
@@ -285,8 +216,7 @@ void Dispatcher::cropToAccessible(QImage& picture, QString& title, WindowId unde
 QString Dispatcher::addressUnderPointer(QPoint pointer) {
     QString windowText = trimSpaces(textOf(desktop_, TargetWnd));
     if (windowText.contains(QLatin1Char('\\')) || windowText.contains(QLatin1String("//"))) {
-        const QUrl url(windowText);
-        return url.userInfo().isEmpty() ? windowText : withoutUserInfo(url);
+        return withoutUserInfo(windowText);
     }
     if (accessibility_) {
         const std::optional<AccessibleHit> hit =

@@ -54,11 +54,15 @@ public:
     QString text(bool selection) const override;
 };
 
-// Opens an address found under the pointer in the program's own browser window.
+// The program's own browser window as a capture request sees it: where an address found
+// under the pointer is opened, and whether it is stitching a whole page right now.
 class WebAddressOpener {
 public:
     virtual ~WebAddressOpener() = default;
     virtual void openAddress(const QString& address) = 0;
+    // A whole-page capture is running. Its waits let events run, so a request can arrive
+    // in the middle of it; such a request is ignored (Dispatcher::DoCapture).
+    virtual bool pageCaptureRunning() const = 0;
 };
 
 // The window a capture in the given mode takes, starting from the one under the pointer:
@@ -79,23 +83,14 @@ struct AccessibleTarget {
 std::optional<AccessibleTarget> accessibleTarget(const AccessibleHit& hit, CaptureMode mode,
                                                  QRect windowRect);
 
-// An address shown on the screen, completed as a browser completes what is typed into its
-// address bar ("example.org/path" is http://example.org/path). Only http and https
-// addresses with a host are accepted, and a text that names another scheme
-// ("javascript:...") is refused even where a browser would make a host of it; anything
-// else gives an empty string. A user name and password in the address are dropped.
-QString completeWebAddress(const QString& shown);
-
-// The one http or https address the text holds, all of it: empty unless it is exactly that.
-// A user name and password in it are dropped.
-QString exactWebAddress(const QString& text);
-
 // Carries out one capture request from start to file.
 class Dispatcher {
 public:
     Dispatcher(CaptureHost& host, Desktop& desktop, Prompts& prompts, ClipboardSink& clipboard,
                WebAddressOpener* webOpener = nullptr);
 
+    // A request while the browser window stitches a page, in any mode, is ignored before it
+    // asks anything of the desktop: no pointer, no grab, no accessibility look-up, no message.
     void DoCapture();
 
     // The target of the last request.

@@ -1,6 +1,7 @@
 #include "FrmApp.h"
 
 #include "Folders.h"
+#include "common/WindowFrame.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -114,7 +115,7 @@ void Frm_App::centreOverOwner() {
     if (!owner) {
         return;
     }
-    const QRect outer = frameGeometry();
+    const QRect outer = outerGeometry(*this);
     const QRect inner = geometry();
     const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(),
                          outer.right() - inner.right(), outer.bottom() - inner.bottom());
@@ -124,8 +125,8 @@ void Frm_App::centreOverOwner() {
     }
     centredWithFrame_ = frame;
     QRect placed = outer;
-    placed.moveCenter(owner->frameGeometry().center());
-    move(placed.topLeft());
+    placed.moveCenter(outerGeometry(*owner).center());
+    moveOuterTo(*this, placed.topLeft());
 }
 
 void Frm_App::keyPressEvent(QKeyEvent* event) {

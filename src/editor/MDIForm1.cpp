@@ -7,6 +7,7 @@
 #include "capture/ReplaceFile.h"
 #include "common/Log.h"
 #include "common/Prompts.h"
+#include "common/WindowFrame.h"
 
 #include <QEvent>
 #include <QFileInfo>
@@ -168,7 +169,7 @@ void MDIForm1::Cmd_SaveTo_Click() {
 }
 
 void MDIForm1::MDIForm_Resize() {
-    const auto outerWidth = static_cast<float>(frameGeometry().width() * tpp_.x);
+    const auto outerWidth = static_cast<float>(outerGeometry(*this).width() * tpp_.x);
     const SaveButtonLefts lefts =
         saveButtonLefts(outerWidth, static_cast<float>(Cmd_SaveTo->width() * tpp_.x),
                         static_cast<float>(Cmd_Save->width() * tpp_.x));
@@ -185,9 +186,9 @@ void MDIForm1::showEvent(QShowEvent* event) {
     if (!centred_) {
         centred_ = true;
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            QRect frame = frameGeometry();
+            QRect frame = outerGeometry(*this);
             frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
+            moveOuterTo(*this, frame.topLeft());
         }
     }
     QWidget::showEvent(event);
@@ -209,7 +210,8 @@ bool MDIForm1::eventFilter(QObject* watched, QEvent* event) {
 void MDIForm1::moveEvent(QMoveEvent* event) {
     QWidget::moveEvent(event);
     // The window manager's frame, and with it the outer width, becomes known only once the
-    // window is on the screen; it arrives with a move.
+    // window is on the screen: often with a move, and at the latest when the window is
+    // exposed in its frame.
     MDIForm_Resize();
 }
 

@@ -1,15 +1,18 @@
 #pragma once
 
 #include "Desktop.h"
-#include "ScreenPixels.h"
+#include "RootPixels.h"
 
-#include <cstddef>
+#include <optional>
 
 struct xcb_connection_t;
 
 namespace morvane {
 
-// The desktop of the X server named by DISPLAY, on a connection of its own.
+// The desktop of the X server named by DISPLAY, on a connection of its own. Its rooms:
+// X11Desktop.cpp the connection, the screen and its monitors, the pointer and the grab (the
+// pixels themselves come through RootPixels); X11WindowTree.cpp the window tree and where a
+// window lies; X11WindowProperties.cpp names, classes and owning processes.
 class X11Desktop final : public Desktop {
 public:
     // How grabScreen moves pixels from the server: through one shared-memory segment when the
@@ -41,29 +44,25 @@ public:
 
 private:
     std::uint32_t atom(const char* name);
+    // Follows the root's size from the events queued on the connection.
+    void readEvents();
+    // The window properties (X11WindowProperties.cpp).
     QByteArray property(WindowId window, std::uint32_t property, std::uint32_t type,
                         std::uint32_t* actualType = nullptr);
     bool hasWmState(WindowId window);
+    // The window tree (X11WindowTree.cpp).
     WindowId parentInTree(WindowId window, WindowId* root = nullptr);
     QList<WindowId> childrenOf(WindowId window);
     WindowId clientBelow(WindowId window);
     WindowId answeringWindow(WindowId window);
-    bool copyRowsShm(const QRect& area, QImage& into, QPoint at);
-    bool copyRowsPlain(const QRect& area, QImage& into, QPoint at);
-    void releaseShm();
-    void readEvents();
 
     xcb_connection_t* connection_ = nullptr;
     WindowId root_ = 0;
     QSize rootSize_;
     bool randrMonitors_ = false;
-    // Reads the root's pixels, whatever its TrueColor layout, into QImage::Format_RGB32.
-    PixelConverter pixels_;
-    bool shmAvailable_ = false;
+    // Made with the connection, and gone before it.
+    std::optional<RootPixels> rootPixels_;
     bool lastGrabShared_ = false;
-    std::uint32_t shmSegment_ = 0;
-    void* shmAddress_ = nullptr;
-    std::size_t shmSize_ = 0;
     bool xfixesReady_ = false;
     std::uint32_t atomWmState_ = 0;
     std::uint32_t atomNetWmName_ = 0;

@@ -2,8 +2,8 @@
 
 #include "FrmMain.h"
 #include "HotkeyText.h"
+#include "OutcomeText.h"
 #include "TrayIcon.h"
-#include "common/Fonts.h"
 #include "common/Log.h"
 #include "platform/GlobalHotkey.h"
 
@@ -25,37 +25,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileInfo>
-#include <QLibraryInfo>
 #include <QLineEdit>
-#include <QLocale>
-#include <QStyleFactory>
 #include <QTimer>
-#include <QTranslator>
 
 namespace morvane {
-
-void configureApplication() {
-    QApplication::setApplicationName(QStringLiteral("Morvane"));
-    QApplication::setOrganizationName(QStringLiteral("Morvane"));
-    // The window draws its own colours; Fusion honours them the same on every desktop.
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QApplication::setFont(uiFont(9));
-    // Qt's own texts (the file dialogs' labels and buttons, the message boxes' buttons, the
-    // browser's menus) in the program's language, whatever the desktop's.
-    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-    for (const QString& catalogue : {QStringLiteral("qtbase"), QStringLiteral("qtwebengine")}) {
-        auto* translator = new QTranslator(qApp);
-        if (translator->load(QLocale(QLocale::Chinese, QLocale::China), catalogue,
-                             QStringLiteral("_"), folder)) {
-            QCoreApplication::installTranslator(translator);
-        } else {
-            delete translator;
-        }
-    }
-    // The program lives on while its main window is hidden; only shutdown ends it.
-    QApplication::setQuitOnLastWindowClosed(false);
-}
 
 Shell::Shell(SettingsStore& settings, Prompts& prompts, InstanceLock& instanceLock,
              std::function<void()> endProgram)
@@ -184,42 +157,14 @@ void Shell::announce(const QString& title, const QString& text) {
 }
 
 void Shell::report(const CaptureOutcome& outcome) {
-    switch (outcome.kind) {
-    case CaptureOutcome::Kind::Saved:
+    if (outcome.kind == CaptureOutcome::Kind::Saved) {
         if (tray_) {
             tray_->showSaved(outcome.path);
         }
         return;
-    case CaptureOutcome::Kind::NoPicture:
-        announce(QStringLiteral("抓图失败"), outcome.reason + QStringLiteral("。"));
-        return;
-    case CaptureOutcome::Kind::Hint:
-        announce(QStringLiteral("提示"), outcome.reason);
-        return;
-    case CaptureOutcome::Kind::NotWritten:
-        break;
     }
-    // A capture's file goes into the save folder, shown as the user typed it; another
-    // write (the crop editor's, whose picture is not on the clipboard) names its own.
-    const QString saveFolder = main_ ? main_->saveFolder() : QString();
-    const bool capture =
-        outcome.onClipboard && (outcome.path.isEmpty() || outcome.path.startsWith(saveFolder));
-    const QString folder = capture ? saveFolder : QFileInfo(outcome.path).path();
-    const QFileInfo info(folder);
-    // The usual reasons in the program's own words; the system's words for the rest.
-    QString why = outcome.reason;
-    if (why != CaptureOutcome::kNoFreeName) {
-        if (!info.isDir()) {
-            why = QStringLiteral("文件夹不存在");
-        } else if (!info.isWritable()) {
-            why = QStringLiteral("文件夹不可写入");
-        } else if (why.isEmpty()) {
-            why = QStringLiteral("写入失败");
-        }
-    }
-    const QString kept = outcome.onClipboard ? QStringLiteral("图片已在剪贴板上。") : QString();
-    announce(QStringLiteral("截图未保存"),
-             QStringLiteral("无法写入文件夹 %1：%2。%3").arg(folder, why, kept));
+    const Announcement told = announcementOf(outcome, main_ ? main_->saveFolder() : QString());
+    announce(told.title, told.text);
 }
 
 void Shell::followDelayedCapture() {
@@ -316,6 +261,10 @@ void Shell::unloadBrowser() {
     if (browser_) {
         browser_->closeBrowser();
     }
+}
+
+bool Shell::WebOpener::pageCaptureRunning() const {
+    return shell_.browser_ && shell_.browser_->pageCaptureRunning();
 }
 
 void Shell::openInBrowser(const QString& address) {

@@ -9,10 +9,6 @@
 
 namespace morvane {
 
-// Application-wide settings shared by the program and its desktop tests: names, style,
-// font, and a life that does not end when the last window hides.
-void configureApplication();
-
 class AccessibilitySwitch;
 class AtspiLookup;
 class Dispatcher;
@@ -117,6 +113,7 @@ private:
     struct WebOpener final : WebAddressOpener {
         explicit WebOpener(Shell& shell) : shell_(shell) {}
         void openAddress(const QString& address) override { shell_.openInBrowser(address); }
+        bool pageCaptureRunning() const override;
         Shell& shell_;
     } webOpener_;
     bool shutDown_ = false;

@@ -3,16 +3,15 @@
 #include "FrmBrowser.h"
 #include "common/Log.h"
 #include "common/Prompts.h"
+#include "common/WebAddress.h"
 #include "common/WebHost.h"
 
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QQuickWindow>
-#include <QRegularExpression>
 #include <QSGRendererInterface>
 #include <QScreen>
-#include <QUrl>
 #include <unistd.h>
 
 namespace morvane {
@@ -26,21 +25,8 @@ public:
     // Shows the window (made anew after it was closed), puts the address into its box and
     // navigates there.
     void openAddress(const QString& address) override {
-        // A capture's waits keep input on: a hotkey press then would load another page
-        // under the one being photographed. It is ignored, as during a modal window.
-        if (window_ && window_->isCapturing()) {
-            qCInfo(lcMorvane) << "web capture request ignored: a page capture is running";
-            return;
-        }
-        // An address read from another window is only opened as a web page: a file, data
-        // or script address found on the screen would be read or run as the user.
-        // A text that names its scheme is judged by that name: the reading as typed into an
-        // address box turns one it cannot parse ("javascript://%0a...") into a web address.
-        static const QRegularExpression named(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*)://"));
-        const QRegularExpressionMatch written = named.match(address.trimmed());
-        const QString scheme = written.hasMatch() ? written.captured(1).toLower()
-                                                  : QUrl::fromUserInput(address).scheme().toLower();
-        if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+        // An address read from another window is only opened as a web page.
+        if (!isWebAddress(address)) {
             qCWarning(lcMorvane) << "web capture request refused: not a web address:" << address;
             context_.prompts->message(QStringLiteral("请将鼠标悬停在网页浏览器的地址栏上"),
                                       MessageScope::System);
@@ -60,6 +46,10 @@ public:
         window_->cboAddress->setEditText(addressForDisplay(address));
         window_->cboAddress_Click();
     }
+
+    // A capture's waits keep input on: a request arriving then is turned away by the
+    // dispatcher before it looks at the screen.
+    bool pageCaptureRunning() const override { return window_ && window_->isCapturing(); }
 
     void closeBrowser() override {
         if (window_) {

@@ -1,5 +1,4 @@
 // The crop container and its editor, driven with mouse events on a known picture.
-#include "capture/BmpWriter.h"
 #include "editor/FileDialogs.h"
 #include "editor/FrmCut.h"
 #include "editor/MDIForm1.h"
@@ -268,7 +267,7 @@ TEST_F(CropEditor, DoubleClickDismissesThePreviewAndSaveStillWritesTheCrop) {
     QTest::mouseClick(container.Cmd_Save, Qt::LeftButton);
     // "保存" writes over the opened file without asking; the editor keeps the whole picture.
     EXPECT_EQ(dialogs.requests.size(), 1);
-    EXPECT_EQ(fileBytes(picturePath), encodeBmp24(cut));
+    EXPECT_EQ(fileBytes(picturePath), referenceBmp24(cut));
     EXPECT_EQ(decodedBmp(fileBytes(picturePath)),
               patternPicture(kPictureWidth, kPictureHeight).copy(10, 20, 100, 50));
     EXPECT_EQ(editor.Picture1->size(), QSize(kPictureWidth, kPictureHeight));
@@ -277,7 +276,7 @@ TEST_F(CropEditor, DoubleClickDismissesThePreviewAndSaveStillWritesTheCrop) {
     // The file "保存" wrote is the opened file now: saving again replaces it, not refused.
     drag(QPoint(0, 0), {QPoint(50, 40)});
     QTest::mouseClick(container.Cmd_Save, Qt::LeftButton);
-    EXPECT_EQ(fileBytes(picturePath), encodeBmp24(crop()));
+    EXPECT_EQ(fileBytes(picturePath), referenceBmp24(crop()));
     EXPECT_TRUE(prompts.messages.isEmpty());
     EXPECT_TRUE(outcomes.isEmpty()) << "a save that worked is silent";
 }
@@ -324,7 +323,7 @@ TEST_F(CropEditor, SaveIntoAReadOnlyFolderKeepsTheOpenedFileWhole) {
 TEST_F(CropEditor, SaveAsWritesExactlyTheChosenNameAndNothingWhenCancelled) {
     open();
     drag(QPoint(10, 20), {QPoint(110, 70)});
-    const QByteArray expected = encodeBmp24(crop());
+    const QByteArray expected = referenceBmp24(crop());
     const QByteArray original = fileBytes(picturePath);
 
     QTest::mouseClick(container.Cmd_SaveTo, Qt::LeftButton); // no answer: cancelled

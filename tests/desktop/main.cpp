@@ -1,4 +1,4 @@
-#include "shell/Shell.h"
+#include "shell/Application.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

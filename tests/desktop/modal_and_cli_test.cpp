@@ -2,6 +2,7 @@
 // the save-folder controls, first layouts once the window manager's frame is known, the
 // format a save-as name asks for, and the program's command line and display checks.
 #include "common/Prompts.h"
+#include "common/WindowFrame.h"
 #include "editor/FrmApp.h"
 #include "editor/FrmCut.h"
 #include "editor/MDIForm1.h"
@@ -227,12 +228,16 @@ TEST(FirstLayout, SaveAsStandsInPlaceAndThePickerIsCentredWithoutAResize) {
     ASSERT_NO_FATAL_FAILURE(windows.open());
     const QTemporaryDir& dir = windows.dir;
     MDIForm1& container = *windows.container;
+    // Each wait is for the window manager's doing, however long it takes under load: the
+    // frame announced, then the window shown in it, which lays the container out once more.
+    // The frame is measured as the program measures it: QWidget::frameGeometry() can keep a
+    // frame of nothing for good when Qt's first configure comes before the announcement.
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return container.frameGeometry().width() > container.width(); }, 5000));
+        [&] { return outerGeometry(container).width() > container.width(); }, 10000));
     const auto saveToLeft = [&] {
-        return twipsToPixels(container.frameGeometry().width() * 15 - 855 - 300, 15);
+        return twipsToPixels(outerGeometry(container).width() * 15 - 855 - 300, 15);
     };
-    EXPECT_TRUE(QTest::qWaitFor([&] { return container.Cmd_SaveTo->x() == saveToLeft(); }, 2000))
+    EXPECT_TRUE(QTest::qWaitFor([&] { return container.Cmd_SaveTo->x() == saveToLeft(); }, 10000))
         << container.Cmd_SaveTo->x() << " for " << saveToLeft();
 
     // The picker's frame centred over its owner's.
@@ -246,11 +251,11 @@ TEST(FirstLayout, SaveAsStandsInPlaceAndThePickerIsCentredWithoutAResize) {
     QTimer::singleShot(0, [&] {
         (void)QTest::qWaitFor(
             [&] {
-                offset = picker.frameGeometry().center() - owner.frameGeometry().center();
-                return picker.frameGeometry().height() > picker.height() &&
+                offset = outerGeometry(picker).center() - outerGeometry(owner).center();
+                return outerGeometry(picker).height() > picker.height() &&
                        offset.manhattanLength() <= 1;
             },
-            3000);
+            10000);
         picker.reject();
     });
     picker.exec();

@@ -5,6 +5,7 @@
 #include "capture/Dispatcher.h"
 #include "capture/ReplaceFile.h"
 #include "support/MemoryDesktop.h"
+#include "support/Pictures.h"
 #include "support/RecordingCapture.h"
 #include "support/RecordingPrompts.h"
 
@@ -152,7 +153,7 @@ TEST(ReplacingAFile, FullDiskKeepsTheOriginalAndLeavesNoPartialFile) {
     QImage small(4, 4, QImage::Format_RGB32);
     small.fill(Qt::green);
     EXPECT_TRUE(replaceWithBmp24(path, small));
-    EXPECT_EQ(contents(path), encodeBmp24(small));
+    EXPECT_EQ(contents(path), test::referenceBmp24(small));
     ::umount(QFile::encodeName(folder).constData());
 }
 

@@ -4,8 +4,8 @@
 // anything else, or a sanitizer report, fails the run.
 //
 //   picture_fuzz [COUNT [SEED]]
-#include "capture/BmpWriter.h"
 #include "editor/PictureLoader.h"
+#include "support/Pictures.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -92,7 +92,7 @@ std::vector<QByteArray> seeds() {
     qToLittleEndian<quint32>(0x07e0, masks.data() + 4);
     qToLittleEndian<quint32>(0x001f, masks.data() + 8);
     return {
-        encodeBmp24(colour),
+        test::referenceBmp24(colour),
         saved(colour.convertToFormat(QImage::Format_ARGB32)),
         saved(colour.convertToFormat(QImage::Format_Indexed8)),
         saved(colour.convertToFormat(QImage::Format_Mono)),

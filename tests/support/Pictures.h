@@ -1,7 +1,5 @@
 #pragma once
 
-#include "capture/BmpWriter.h"
-
 #include <QByteArray>
 #include <QFile>
 #include <QImage>
@@ -36,9 +34,49 @@ inline QByteArray fileBytes(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// The uncompressed, bottom-up 24-bit bitmap file of a picture, byte for byte as the
+// program must write it: a 14-byte file header, a 40-byte info header (96 DPI), then the
+// rows from the bottom up in blue, green, red, each padded with zeros to 4 bytes. 32-bit
+// pixels are taken as they are, alpha ignored; other formats as Qt converts them to 32 bits.
+// Written here field by field, sharing nothing with the program's writer, so that the
+// tests hold the program's files against something other than themselves.
+inline QByteArray referenceBmp24(const QImage& picture) {
+    const QImage image =
+        picture.format() == QImage::Format_RGB32 || picture.format() == QImage::Format_ARGB32
+            ? picture
+            : picture.convertToFormat(QImage::Format_RGB32);
+    const int width = image.width();
+    const int height = image.height();
+    const int stride = (width * 3 + 3) / 4 * 4;
+    QByteArray bytes(54, '\0');
+    bytes[0] = 'B';
+    bytes[1] = 'M';
+    qToLittleEndian<quint32>(static_cast<quint32>(54 + stride * height), bytes.data() + 2);
+    qToLittleEndian<quint32>(54, bytes.data() + 10);
+    qToLittleEndian<quint32>(40, bytes.data() + 14);
+    qToLittleEndian<qint32>(width, bytes.data() + 18);
+    qToLittleEndian<qint32>(height, bytes.data() + 22); // positive: bottom-up
+    qToLittleEndian<quint16>(1, bytes.data() + 26);
+    qToLittleEndian<quint16>(24, bytes.data() + 28);
+    qToLittleEndian<quint32>(static_cast<quint32>(stride * height), bytes.data() + 34);
+    qToLittleEndian<quint32>(3780, bytes.data() + 38); // pixels per metre
+    qToLittleEndian<quint32>(3780, bytes.data() + 42);
+    bytes.reserve(54 + qsizetype{stride} * height);
+    for (int y = height - 1; y >= 0; --y) {
+        for (int x = 0; x < width; ++x) {
+            const QRgb pixel = image.pixel(x, y);
+            bytes.append(static_cast<char>(qBlue(pixel)));
+            bytes.append(static_cast<char>(qGreen(pixel)));
+            bytes.append(static_cast<char>(qRed(pixel)));
+        }
+        bytes.append(stride - width * 3, '\0');
+    }
+    return bytes;
+}
+
 // A 24-bit bitmap file of the pattern picture.
 inline QByteArray patternBmp(int width, int height) {
-    return encodeBmp24(patternPicture(width, height));
+    return referenceBmp24(patternPicture(width, height));
 }
 
 // A bitmap whose header claims width x height pixels while holding only a few bytes.

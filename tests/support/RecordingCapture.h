@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/Dispatcher.h"
+#include "platform/Accessibility.h"
 
 #include <QImage>
 #include <QList>
@@ -33,7 +34,19 @@ struct RecordingClipboard final : ClipboardSink {
 
 struct RecordingOpener final : WebAddressOpener {
     QStringList addresses;
+    bool capturing = false; // a page capture is running
     void openAddress(const QString& address) override { addresses << address; }
+    bool pageCaptureRunning() const override { return capturing; }
+};
+
+// Answers every look-up with the same element, and counts them.
+struct FixedLookup final : AccessibleLookup {
+    std::optional<AccessibleHit> hit;
+    int asked = 0;
+    std::optional<AccessibleHit> elementAt(WindowId, QRect, QPoint) override {
+        ++asked;
+        return hit;
+    }
 };
 
 } // namespace morvane::test

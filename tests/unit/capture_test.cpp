@@ -183,6 +183,37 @@ TEST_F(DispatcherTest, WebModeHandsOnAddressesAndRefusesOtherText) {
     EXPECT_EQ(host.disarmed, 3);
 }
 
+TEST_F(DispatcherTest, RequestsDuringAPageCaptureAreIgnoredBeforeAnythingIsAsked) {
+    desktop.add({.rect = QRect(0, 0, 500, 30), .title = "https://example.org/"}, 0xff112233);
+    desktop.setPointer(QPoint(10, 10));
+    test::FixedLookup bus;
+    bus.hit = AccessibleHit{{{.rect = QRect(0, 0, 50, 20), .name = "Go"}}};
+    dispatcher.setAccessibleLookup(&bus);
+    opener.capturing = true;
+    for (const CaptureMode mode :
+         {CaptureMode::FullScreen, CaptureMode::Control, CaptureMode::Container,
+          CaptureMode::Window, CaptureMode::WebPage}) {
+        host.mode = mode;
+        dispatcher.DoCapture();
+    }
+    host.folder.clear(); // not even a missing save folder is told
+    dispatcher.DoCapture();
+    EXPECT_EQ(bus.asked, 0);
+    EXPECT_TRUE(clipboard.images.isEmpty());
+    EXPECT_TRUE(opener.addresses.isEmpty());
+    EXPECT_TRUE(prompts.messages.isEmpty());
+    EXPECT_TRUE(outcomes.empty());
+    EXPECT_EQ(host.disarmed, 6);
+
+    // Once the stitch is over, the same request asks the bus and captures.
+    opener.capturing = false;
+    host.folder = dir.path();
+    host.mode = CaptureMode::Control;
+    dispatcher.DoCapture();
+    EXPECT_EQ(bus.asked, 1);
+    EXPECT_EQ(dispatcher.lastFile(), dir.path() + QStringLiteral("/Gotemp1.bmp"));
+}
+
 TEST_F(DispatcherTest, FailedWritesLeaveNoFileAndAreReported) {
     host.folder = dir.filePath(QStringLiteral("missing"));
     dispatcher.DoCapture();

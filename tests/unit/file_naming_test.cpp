@@ -1,7 +1,9 @@
 #include "capture/BmpWriter.h"
 #include "capture/CaptureFile.h"
 #include "capture/FileNaming.h"
+#include "support/Pictures.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -147,7 +149,10 @@ TEST(Bmp, HeadersRowsAndPaddingReadByHand) {
         image.setPixel(x, 0, top[x]);
         image.setPixel(x, 1, bottom[x]);
     }
-    const QByteArray bmp = encodeBmp24(image);
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(writeBmp24(out, image));
+    const QByteArray bmp = out.data();
     ASSERT_EQ(bmp.size(), 54 + 2 * 12);
     EXPECT_EQ(bmp.left(2), QByteArray("BM"));
     EXPECT_EQ(le32(bmp, 2), 78u);  // file size
@@ -166,6 +171,14 @@ TEST(Bmp, HeadersRowsAndPaddingReadByHand) {
     QImage back;
     ASSERT_TRUE(back.loadFromData(bmp, "BMP"));
     EXPECT_EQ(back.convertToFormat(QImage::Format_RGB32), image);
+    EXPECT_EQ(bmp, test::referenceBmp24(image));
+
+    // A picture written in more than one piece (rows of 8400 bytes, pieces of 8 MiB).
+    const QImage tall = test::patternPicture(2800, 2100);
+    QBuffer pieces;
+    pieces.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(writeBmp24(pieces, tall));
+    EXPECT_TRUE(pieces.data() == test::referenceBmp24(tall));
 }
 
 TEST(CaptureFile, NeverReplacesAndTakesTheNextNumberWhenANameIsTakenMeanwhile) {
@@ -176,7 +189,7 @@ TEST(CaptureFile, NeverReplacesAndTakesTheNextNumberWhenANameIsTakenMeanwhile) {
     CaptureFileResult result = writeCaptureFile(dir.path(), QString(), image);
     EXPECT_EQ(result.outcome, CaptureFileResult::Outcome::Written);
     EXPECT_EQ(result.path, dir.path() + QStringLiteral("/temp2.bmp"));
-    EXPECT_EQ(contents(result.path), encodeBmp24(image));
+    EXPECT_EQ(contents(result.path), test::referenceBmp24(image));
     EXPECT_EQ(contents(dir.filePath(QStringLiteral("temp1.bmp"))), QByteArray("keep me"));
 
     // Another program creates the chosen name just before the exclusive create.
@@ -193,7 +206,7 @@ TEST(CaptureFile, NeverReplacesAndTakesTheNextNumberWhenANameIsTakenMeanwhile) {
     EXPECT_EQ(result.path, dir.path() + QStringLiteral("/temp4.bmp"));
     EXPECT_EQ(contents(dir.filePath(QStringLiteral("temp3.bmp"))),
               QByteArray("the other program's"));
-    EXPECT_EQ(contents(result.path), encodeBmp24(image));
+    EXPECT_EQ(contents(result.path), test::referenceBmp24(image));
 
     // The same through the folder's listing, once there are many captures: the name lost is
     // noted, so the next number is taken rather than the lost one again.
