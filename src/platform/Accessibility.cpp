@@ -87,6 +87,11 @@ std::optional<AccessibleHit> lookUp(AtspiBus& bus, std::uint32_t pid, QRect wind
     }
     const AtspiRef application = applications[std::size_t(mine - pids.begin())];
     BusTree tree(bus, budget);
+    const AtspiToolkit toolkit = bus.toolkit(application, budget);
+    const bool relative = givesWindowRelative(toolkit.name, toolkit.version);
+    if (relative) {
+        tree.placeRelative(windowRect.topLeft() + QPoint(decoration.left(), decoration.top()));
+    }
 
     // Of its frames, the one that covers most of the X window under the point.
     std::optional<AtspiRef> frame;
@@ -98,7 +103,8 @@ std::optional<AccessibleHit> lookUp(AtspiBus& bus, std::uint32_t pid, QRect wind
         if (!given) {
             break;
         }
-        const AccessiblePlacement placed = placementOf(*given, windowRect, decoration);
+        const AccessiblePlacement placed =
+            relative ? AccessiblePlacement{} : placementOf(*given, windowRect, decoration);
         const QRect rect = given->translated(placed.offset);
         const QRect common = rect.intersected(windowRect);
         const qint64 area = qint64(common.width()) * common.height();
@@ -162,6 +168,11 @@ AccessiblePlacement placementOf(QRect frame, QRect window, QMargins decoration) 
         return {true, origin};
     }
     return {};
+}
+
+bool givesWindowRelative(const QString& toolkit, const QString& version) {
+    return toolkit.compare(QLatin1String("GTK"), Qt::CaseInsensitive) == 0 &&
+           version.section(QLatin1Char('.'), 0, 0).toInt() >= 4;
 }
 
 AtspiLookup::AtspiLookup(Desktop& desktop, std::chrono::milliseconds deadline)

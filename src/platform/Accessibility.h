@@ -119,6 +119,11 @@ struct AccessiblePlacement {
 };
 AccessiblePlacement placementOf(QRect frame, QRect window, QMargins decoration);
 
+// Whether a toolkit gives its rectangles relative to the window whatever it is asked (GTK 4
+// and later, which also warns on every question for screen ones): such an application is
+// asked for window rectangles from its frames on.
+bool givesWindowRelative(const QString& toolkit, const QString& version);
+
 class AtspiBus;
 class Budget;
 

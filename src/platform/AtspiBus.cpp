@@ -214,6 +214,14 @@ std::optional<std::vector<QRect>> AtspiBus::extents(const std::vector<AtspiRef>&
     return rects;
 }
 
+AtspiToolkit AtspiBus::toolkit(const AtspiRef& application, const Budget& budget) {
+    std::vector<Message> requests;
+    requests.push_back(propertyCall(application, "org.a11y.atspi.Application", "ToolkitName"));
+    requests.push_back(propertyCall(application, "org.a11y.atspi.Application", "Version"));
+    const std::vector<Message> replies = callAll(connection_, std::move(requests), budget);
+    return {readStringVariant(replies[0].get()), readStringVariant(replies[1].get())};
+}
+
 QString AtspiBus::name(const AtspiRef& element, const Budget& budget) {
     return readStringVariant(
         callOne(connection_, propertyCall(element, kAccessible, "Name"), budget).get());

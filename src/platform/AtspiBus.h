@@ -49,6 +49,12 @@ QRect clampedExtents(std::int64_t x, std::int64_t y, std::int64_t width, std::in
 // unix:abstract=), never a transport that runs a program or reaches over the network.
 bool isLocalSocketAddress(const QByteArray& address);
 
+// An application's toolkit as it names itself: "GTK" and "4.8.3", say.
+struct AtspiToolkit {
+    QString name;
+    QString version;
+};
+
 // A private connection to the accessibility bus, spoken to directly over D-Bus. Every call
 // is a blocking call bounded by the look-up's budget, made on the calling thread; nothing
 // is cached and no signal is subscribed to, so the connection costs nothing while idle.
@@ -81,6 +87,8 @@ public:
     // visible); asked all at once. Nothing once the time is spent.
     std::optional<std::vector<QRect>> extents(const std::vector<AtspiRef>& elements,
                                               const Budget& budget, Coords coords = Coords::Screen);
+    // The toolkit an application says it is drawn with; empty where it does not say.
+    AtspiToolkit toolkit(const AtspiRef& application, const Budget& budget);
     QString name(const AtspiRef& element, const Budget& budget);
     AtspiDescription describe(const AtspiRef& element, const Budget& budget);
     // The address of the page the frame shows: the "URI" or "DocURL" attribute of its first

@@ -78,6 +78,14 @@ INSTANTIATE_TEST_SUITE_P(
                                 QPoint(694, 454)},
                       Placement{QRect(0, 0, 120, 80), {}, false, {}})); // another size
 
+TEST(AccessibleToolkit, Gtk4AndLaterAreAskedForWindowRectangles) {
+    EXPECT_TRUE(givesWindowRelative(QStringLiteral("GTK"), QStringLiteral("4.8.3")));
+    EXPECT_TRUE(givesWindowRelative(QStringLiteral("gtk"), QStringLiteral("5.0")));
+    EXPECT_FALSE(givesWindowRelative(QStringLiteral("GTK"), QStringLiteral("3.24.38")));
+    EXPECT_FALSE(givesWindowRelative(QStringLiteral("Qt"), QStringLiteral("6.4.2")));
+    EXPECT_FALSE(givesWindowRelative(QString(), QString()));
+}
+
 TEST(AccessibleBus, HostileNumbersAreClampedAndOnlyLocalSocketsJoined) {
     const QRect huge = clampedExtents(2147483000, 10, 2000, -5);
     EXPECT_FALSE(huge.contains(QPoint(100, 10)));
