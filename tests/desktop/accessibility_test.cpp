@@ -95,6 +95,18 @@ protected:
         return rects;
     }
 
+    // Chromium on the page, at the screen's top left, with a fresh profile.
+    void startChromium(const QString& address, QStringList arguments = {}) {
+        arguments << "--user-data-dir=" + profile.path() << "--no-first-run"
+                  << "--disable-gpu"
+                  << "--window-position=0,0"
+                  << "--window-size=1200,800" << address;
+        if (::geteuid() == 0) {
+            arguments.prepend("--no-sandbox"); // Chromium refuses to run as root otherwise
+        }
+        app.start("/usr/bin/chromium", arguments);
+    }
+
     QImage capture(CaptureMode mode, QPoint at) {
         windows.warpPointer(at);
         host.mode = mode;
@@ -126,6 +138,7 @@ protected:
     test::RecordingOpener opener;
     Dispatcher dispatcher{host, desktop, prompts, clipboard, &opener};
     QProcess app;
+    QTemporaryDir profile;  // a browser's, fresh for each test
     WindowId appWindow = 0; // the application's X window, where it tells it
 };
 
@@ -239,18 +252,7 @@ TEST_F(AccessibleCapture, ChromiumAddressBarOpensItsPage) {
     turnOn(on);
     test::PageServer server("<html><head><title>Bar Test</title></head><body>page</body></html>");
     const QString address = server.url().toString();
-    QTemporaryDir profile;
-    QStringList arguments{"--force-renderer-accessibility",
-                          "--user-data-dir=" + profile.path(),
-                          "--no-first-run",
-                          "--disable-gpu",
-                          "--window-position=0,0",
-                          "--window-size=1200,800",
-                          address};
-    if (::geteuid() == 0) {
-        arguments.prepend("--no-sandbox"); // Chromium refuses to run as root otherwise
-    }
-    app.start("/usr/bin/chromium", arguments);
+    startChromium(address, {"--force-renderer-accessibility"});
     ASSERT_TRUE(app.waitForStarted(20000));
 
     // The address bar is at the top left of the window's toolbar; wait until the bus
@@ -291,17 +293,7 @@ TEST_F(AccessibleCapture, ChromiumWithoutTheFlagHintsAtCopyingTheAddress) {
     turnOn(on);
     test::PageServer server("<html><head><title>Plain Test</title></head><body>page</body></html>");
     const QString address = server.url().toString();
-    QTemporaryDir profile;
-    QStringList arguments{"--user-data-dir=" + profile.path(),
-                          "--no-first-run",
-                          "--disable-gpu",
-                          "--window-position=0,0",
-                          "--window-size=1200,800",
-                          address};
-    if (::geteuid() == 0) {
-        arguments.prepend("--no-sandbox");
-    }
-    app.start("/usr/bin/chromium", arguments);
+    startChromium(address);
     ASSERT_TRUE(app.waitForStarted(20000));
     const QPoint bar(400, 63);
     ASSERT_TRUE(QTest::qWaitFor(
@@ -342,7 +334,6 @@ TEST_F(AccessibleCapture, FirefoxAddressBarAndPageButton) {
                             "<button style='width:200px;height:60px;margin:40px'>Press</button>"
                             "</body></html>");
     const QString address = server.url().toString();
-    QTemporaryDir profile;
     app.start("/usr/bin/firefox-esr",
               {"--profile", profile.path(), "--no-remote", "--new-instance", address});
     ASSERT_TRUE(app.waitForStarted(20000));
