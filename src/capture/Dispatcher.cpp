@@ -8,9 +8,6 @@
 #include "common/Prompts.h"
 #include "common/WebAddress.h"
 
-#include <QClipboard>
-#include <QGuiApplication>
-#include <QMimeData>
 #include <QUrl>
 #include <exception>
 #include <unordered_set>
@@ -71,26 +68,6 @@ std::optional<AccessibleTarget> accessibleTarget(const AccessibleHit& hit, Captu
         }
     }
     return std::nullopt;
-}
-
-void QtClipboard::setImage(const QImage& image) {
-    QGuiApplication::clipboard()->setImage(image, QClipboard::Clipboard);
-}
-
-QString QtClipboard::text(bool selection) const {
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    if (selection && !clipboard->supportsSelection()) {
-        return {};
-    }
-    const QClipboard::Mode mode = selection ? QClipboard::Selection : QClipboard::Clipboard;
-    // Password managers mark what they copy; such a text is never read, let alone opened.
-    const QMimeData* data = clipboard->mimeData(mode);
-    if (data && data->data(QStringLiteral("x-kde-passwordManagerHint")) == "secret") {
-        qCInfo(lcMorvane) << "web capture: the" << (selection ? "selection" : "clipboard")
-                          << "holds a password manager's secret; not read";
-        return {};
-    }
-    return data ? data->text() : QString();
 }
 
 WindowId captureTarget(Desktop& desktop, CaptureMode mode, WindowId underPointer) {

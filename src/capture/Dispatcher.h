@@ -2,6 +2,7 @@
 
 #include "capture/CaptureOutcome.h"
 #include "platform/Accessibility.h"
+#include "platform/Clipboard.h"
 #include "platform/Desktop.h"
 
 #include <QImage>
@@ -33,25 +34,6 @@ public:
     virtual bool pointerOverlay() const = 0; // "鼠标指针" ticked
     virtual void holdPicture(const QImage& picture) = 0;
     virtual void disarmDelayedCapture() = 0; // stop the delay timer, untick its box
-};
-
-// Receives each capture for the system clipboard.
-class ClipboardSink {
-public:
-    virtual ~ClipboardSink() = default;
-    virtual void setImage(const QImage& image) = 0;
-    // The text the clipboard (selection false) or the primary selection (true) holds;
-    // nothing when a password manager marked it secret.
-    virtual QString text(bool selection) const {
-        (void)selection;
-        return {};
-    }
-};
-
-class QtClipboard final : public ClipboardSink {
-public:
-    void setImage(const QImage& image) override;
-    QString text(bool selection) const override;
 };
 
 // The program's own browser window as a capture request sees it: where an address found
