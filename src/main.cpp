@@ -1,5 +1,6 @@
 #include "common/Log.h"
 #include "common/Prompts.h"
+#include "platform/DesktopSession.h"
 #include "platform/DisplayCheck.h"
 #include "platform/ShutdownSignals.h"
 #include "shell/Application.h"
@@ -62,19 +63,27 @@ std::optional<int> handleCommandLine(int argc, char* argv[]) {
     return std::nullopt;
 }
 
-// Capture, hotkey and clipboard all work through X, so the program runs on Qt's X platform
-// even in a Wayland session (through the session's X server), unless the user chose a
-// platform. Without an X server it says so and ends, rather than let Qt abort. A status to
-// end with, or nothing to go on starting.
-std::optional<int> chooseXPlatform() {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    } else if (!qgetenv("QT_QPA_PLATFORM").startsWith("xcb")) {
+// The desktop is chosen before the application exists: it decides Qt's platform. In a KDE
+// Plasma Wayland session the program runs natively on Wayland; in another Wayland session it
+// goes through the session's X server. A platform the user chose is honoured. Without the
+// display the choice needs, it says so and ends, rather than let Qt abort. A status to end
+// with, or nothing to go on starting.
+std::optional<int> chooseDesktop(morvane::SessionKind& kind) {
+    const morvane::SessionChoice choice = morvane::chooseSession(morvane::readSessionFacts());
+    kind = choice.kind;
+    if (!choice.qtPlatform.isEmpty()) {
+        qputenv("QT_QPA_PLATFORM", choice.qtPlatform);
+    }
+    if (kind == morvane::SessionKind::KWin) {
+        qCInfo(morvane::lcMorvane) << "KDE Plasma Wayland session: capturing through KWin";
+        return std::nullopt;
+    }
+    if (kind == morvane::SessionKind::Elsewhere) {
         // Honoured as given (for a test or a session without any desktop, say); the capture
         // and the hotkey do nothing there.
         qCWarning(morvane::lcMorvane)
             << "running on the platform chosen by QT_QPA_PLATFORM:" << qgetenv("QT_QPA_PLATFORM")
-            << "; capture and hotkey need xcb";
+            << "; capture and hotkey need xcb, or wayland under KWin";
         return std::nullopt;
     }
     const QByteArray display = qgetenv("DISPLAY");
@@ -90,11 +99,6 @@ std::optional<int> chooseXPlatform() {
     return std::nullopt;
 }
 
-bool inWaylandSession() {
-    return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
-           qgetenv("QT_QPA_PLATFORM").startsWith("xcb");
-}
-
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -104,7 +108,8 @@ int main(int argc, char* argv[]) {
     if (const std::optional<int> status = handleCommandLine(argc, argv)) {
         return *status;
     }
-    if (const std::optional<int> status = chooseXPlatform()) {
+    morvane::SessionKind session = morvane::SessionKind::X11;
+    if (const std::optional<int> status = chooseDesktop(session)) {
         return *status;
     }
 
@@ -115,6 +120,7 @@ int main(int argc, char* argv[]) {
     morvane::QtPrompts prompts;
     morvane::InstanceLock instanceLock;
     morvane::Shell shell(settings, prompts, instanceLock);
+    shell.setSessionKind(session);
     morvane::ShutdownSignals shutdownSignals;
     QObject::connect(
         &shutdownSignals, &morvane::ShutdownSignals::requested, &shell, [&shell](int signal) {
@@ -124,7 +130,7 @@ int main(int argc, char* argv[]) {
     if (!shell.startUp()) {
         return 0;
     }
-    if (inWaylandSession()) {
+    if (session == morvane::SessionKind::Xwayland) {
         // Told once a start, from inside the event loop so that a shutdown while the box is
         // open still ends the program.
         qCWarning(morvane::lcMorvane)

@@ -148,7 +148,8 @@ void Dispatcher::runRequest() {
     if (picture.isNull()) {
         qCWarning(lcMorvane) << "capture request ended: the grab gave no picture of window"
                              << TargetWnd;
-        report(CaptureOutcome::nothing(QStringLiteral("未能取得屏幕图像")));
+        const QString why = desktop_.grabFailure();
+        report(CaptureOutcome::nothing(why.isEmpty() ? QStringLiteral("未能取得屏幕图像") : why));
         return;
     }
     // The pixels are taken; only now is the bus asked which part of them is the target.

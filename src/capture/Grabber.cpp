@@ -19,11 +19,12 @@ void drawPointer(QImage& capture, const PointerImage& pointer, QPoint at) {
 
 namespace {
 
-QImage grab(Desktop& desktop, const QRect& rect, QPoint pointer, bool withPointer) {
+QImage grab(Desktop& desktop, WindowId window, const QRect& rect, QPoint pointer,
+            bool withPointer) {
     if (rect.isEmpty()) {
         return {};
     }
-    QImage capture = desktop.grabScreen(rect);
+    QImage capture = window ? desktop.grabWindow(window, rect) : desktop.grabScreen(rect);
     if (capture.isNull()) {
         return {};
     }
@@ -43,11 +44,11 @@ QImage GrabWindowRect(Desktop& desktop, WindowId target, QPoint pointer, bool wi
     // may be far larger than any screen (X allows 32767 x 32767).
     const QRect onScreen =
         desktop.windowRect(target).intersected(QRect(QPoint(0, 0), desktop.screenSize()));
-    return grab(desktop, onScreen, pointer, withPointer);
+    return grab(desktop, target, onScreen, pointer, withPointer);
 }
 
 QImage GrabFullScreen(Desktop& desktop, QPoint pointer, bool withPointer) {
-    return grab(desktop, desktop.primaryScreenRect(), pointer, withPointer);
+    return grab(desktop, 0, desktop.primaryScreenRect(), pointer, withPointer);
 }
 
 } // namespace morvane

@@ -73,7 +73,8 @@ private:
 // The look-up itself: the application of the process, its frame over the window, and the
 // descent from there.
 std::optional<AccessibleHit> lookUp(AtspiBus& bus, std::uint32_t pid, QRect windowRect,
-                                    QMargins decoration, QPoint point, const Budget& budget) {
+                                    QMargins decoration, std::optional<QPoint> origin, QPoint point,
+                                    const Budget& budget) {
     // The application is the one whose connection belongs to the window's process; the bus
     // itself answers that, so no other application is ever asked anything.
     const std::vector<AtspiRef> applications =
@@ -88,9 +89,12 @@ std::optional<AccessibleHit> lookUp(AtspiBus& bus, std::uint32_t pid, QRect wind
     const AtspiRef application = applications[std::size_t(mine - pids.begin())];
     BusTree tree(bus, budget);
     const AtspiToolkit toolkit = bus.toolkit(application, budget);
-    const bool relative = givesWindowRelative(toolkit.name, toolkit.version);
+    // Where the desktop knows the origin the toolkit counts from, every toolkit is placed
+    // by it; on X11 only those that give window rectangles are.
+    const bool relative = origin || givesWindowRelative(toolkit.name, toolkit.version);
     if (relative) {
-        tree.placeRelative(windowRect.topLeft() + QPoint(decoration.left(), decoration.top()));
+        tree.placeRelative(
+            origin ? *origin : windowRect.topLeft() + QPoint(decoration.left(), decoration.top()));
     }
 
     // Of its frames, the one that covers most of the X window under the point.
@@ -233,7 +237,8 @@ std::optional<AccessibleHit> AtspiLookup::elementAt(WindowId window, QRect windo
         return std::nullopt;
     }
     std::optional<AccessibleHit> hit =
-        lookUp(*bus_, pid, windowRect, desktop_.decorationMargins(window), point, budget);
+        lookUp(*bus_, pid, windowRect, desktop_.decorationMargins(window),
+               desktop_.accessibleOrigin(window), point, budget);
     bus_->discardIncoming();
     return hit;
 }

@@ -7,6 +7,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <QString>
 #include <cstdint>
 #include <optional>
 
@@ -80,6 +81,21 @@ public:
 
     // The pointer's image now, or nothing when it is hidden or cannot be read.
     virtual std::optional<PointerImage> pointerImage() = 0;
+
+    // The window's pixels inside rect (its outer rectangle cut to the screen), as
+    // grabScreen gives them. A desktop that can read a window's own pixels gives those,
+    // whatever covers it; by default, the screen inside the rectangle.
+    virtual QImage grabWindow(WindowId /*window*/, const QRect& rect) { return grabScreen(rect); }
+
+    // Why the last grab gave a null image, in words for the user; empty when the desktop
+    // has nothing better to say than that the screen could not be read.
+    virtual QString grabFailure() const { return {}; }
+
+    // Where the window's toolkit puts the origin of the extents it reports to the
+    // accessibility bus as screen coordinates, on desktops where applications do not know
+    // where their windows are (Wayland): the application's own surface. Nothing where the
+    // extents are real screen coordinates.
+    virtual std::optional<QPoint> accessibleOrigin(WindowId /*window*/) { return std::nullopt; }
 };
 
 } // namespace morvane

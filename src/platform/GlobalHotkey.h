@@ -1,17 +1,17 @@
 #pragma once
 
+#include "Hotkey.h"
+
 #include <QAbstractNativeEventFilter>
-#include <QObject>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 namespace morvane {
 
-// The one system-wide capture hotkey: a key grabbed on the root window with a modifier,
-// so that pressing it anywhere reaches the program. Presses arrive through Qt's own event
-// loop; nothing polls.
-class GlobalHotkey : public QObject, public QAbstractNativeEventFilter {
+// The capture hotkey on X11: a key grabbed on the root window with a modifier, so that
+// pressing it anywhere reaches the program.
+class GlobalHotkey final : public Hotkey, public QAbstractNativeEventFilter {
     Q_OBJECT
 
 public:
@@ -24,13 +24,10 @@ public:
     // no key grabs nothing. When the X server refuses any of the variants (another client
     // holds it), the variants already grabbed are released again: false, and the program
     // runs on without a hotkey, as the shell then tells the user.
-    bool grab(int modifierFlags, std::optional<std::uint32_t> keyCode);
-    void release();
+    bool grab(int modifierFlags, std::optional<std::uint32_t> keyCode) override;
+    void release() override;
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
-
-signals:
-    void pressed();
 
 private:
     struct Grab {

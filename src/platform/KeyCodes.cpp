@@ -1,5 +1,6 @@
 #include "KeyCodes.h"
 
+#include <Qt>
 #include <array>
 #include <utility>
 
@@ -69,6 +70,58 @@ std::optional<std::uint32_t> keysymForKeyCode(std::uint32_t code) {
     default:
         return std::nullopt;
     }
+}
+
+std::optional<int> qtKeyForKeyCode(std::uint32_t code) {
+    const std::optional<std::uint32_t> keysym = keysymForKeyCode(code);
+    if (!keysym) {
+        return std::nullopt;
+    }
+    const std::uint32_t sym = *keysym;
+    if (sym >= 0x61 && sym <= 0x7A) {
+        return int(Qt::Key_A) + int(sym - 0x61); // Qt names letters by their capitals
+    }
+    if (sym >= 0x20 && sym <= 0x7E) {
+        return int(sym); // digits and punctuation: their Latin-1 codes
+    }
+    if (sym >= 0xFFB0 && sym <= 0xFFB9) {
+        return (int(Qt::Key_0) + int(sym - 0xFFB0)) | int(Qt::KeypadModifier);
+    }
+    if (sym >= 0xFFAA && sym <= 0xFFAF) {
+        return int(sym - 0xFFAA + 0x2A) | int(Qt::KeypadModifier); // * + , - . /
+    }
+    if (sym >= 0xFFBE && sym <= 0xFFD5) {
+        return int(Qt::Key_F1) + int(sym - 0xFFBE);
+    }
+    static constexpr std::array<std::pair<std::uint32_t, int>, 19> named{{
+        {0xFF08, Qt::Key_Backspace},  {0xFF09, Qt::Key_Tab},      {0xFF0D, Qt::Key_Return},
+        {0xFF13, Qt::Key_Pause},      {0xFFE5, Qt::Key_CapsLock}, {0xFF1B, Qt::Key_Escape},
+        {0xFF55, Qt::Key_PageUp},     {0xFF56, Qt::Key_PageDown}, {0xFF57, Qt::Key_End},
+        {0xFF50, Qt::Key_Home},       {0xFF51, Qt::Key_Left},     {0xFF52, Qt::Key_Up},
+        {0xFF53, Qt::Key_Right},      {0xFF54, Qt::Key_Down},     {0xFF61, Qt::Key_Print},
+        {0xFF63, Qt::Key_Insert},     {0xFFFF, Qt::Key_Delete},   {0xFF7F, Qt::Key_NumLock},
+        {0xFF14, Qt::Key_ScrollLock},
+    }};
+    for (const auto& [from, key] : named) {
+        if (from == sym) {
+            return key;
+        }
+    }
+    return std::nullopt;
+}
+
+int qtModifiersForFlags(int modifierFlags) {
+    int modifiers = 0;
+    if (modifierFlags & kModAlt) {
+        modifiers |= int(Qt::AltModifier);
+    }
+    if (modifierFlags & kModControl) {
+        modifiers |= int(Qt::ControlModifier);
+    }
+    if (modifierFlags & kModShift) {
+        modifiers |= int(Qt::ShiftModifier);
+    }
+    return modifiers;
 }
 
 } // namespace morvane

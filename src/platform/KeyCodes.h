@@ -14,4 +14,11 @@ inline constexpr int kModShift = 4;
 // operators, F1 to F24 and the usual named keys. Nothing for a code with no key.
 std::optional<std::uint32_t> keysymForKeyCode(std::uint32_t keyCode);
 
+// The Qt key code (Qt::Key, with Qt::KeypadModifier for keypad keys) of a Windows-style
+// virtual-key code, for desktops that name keys as Qt does. Nothing for a code with no key.
+std::optional<int> qtKeyForKeyCode(std::uint32_t keyCode);
+
+// The Qt modifier bits (Qt::KeyboardModifiers) of the hotkey's modifier flags.
+int qtModifiersForFlags(int modifierFlags);
+
 } // namespace morvane

@@ -5,7 +5,7 @@
 #include "OutcomeText.h"
 #include "TrayIcon.h"
 #include "common/Log.h"
-#include "platform/GlobalHotkey.h"
+#include "platform/Hotkey.h"
 
 #include "InstanceLock.h"
 #include "SettingsStore.h"
@@ -16,7 +16,8 @@
 #include "editor/FrmApp.h"
 #include "editor/MDIForm1.h"
 #include "platform/Accessibility.h"
-#include "platform/X11Desktop.h"
+#include "platform/Clipboard.h"
+#include "platform/Desktop.h"
 #include "webcapture/WebLoader.h"
 #include <QMenu>
 #include <QScopedValueRollback>
@@ -100,8 +101,9 @@ void Shell::shutDown() {
 
 Dispatcher& Shell::dispatcher() {
     if (!dispatcher_) {
-        desktop_ = std::make_unique<X11Desktop>();
-        clipboard_ = std::make_unique<QtClipboard>();
+        DesktopServices services = makeDesktopServices(sessionKind_);
+        desktop_ = std::move(services.desktop);
+        clipboard_ = std::move(services.clipboard);
         dispatcher_ =
             std::make_unique<Dispatcher>(main_->captureHost(), *desktop_, prompts_, *clipboard_);
         dispatcher_->setWebAddressOpener(&webOpener_);
@@ -131,8 +133,8 @@ void Shell::installTrayIcon() {
 
 void Shell::registerHotkey() {
     if (!hotkey_) {
-        hotkey_ = std::make_unique<GlobalHotkey>();
-        connect(hotkey_.get(), &GlobalHotkey::pressed, this, &Shell::hotkeyPressed);
+        hotkey_ = makeHotkey(sessionKind_);
+        connect(hotkey_.get(), &Hotkey::pressed, this, &Shell::hotkeyPressed);
     }
     main_->StopWait = false;
     // A new combination replaces the earlier one at once. One that cannot be grabbed (most

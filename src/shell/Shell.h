@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/Dispatcher.h"
+#include "platform/DesktopSession.h"
 
 #include <QObject>
 #include <QPointer>
@@ -13,12 +14,12 @@ class AccessibilitySwitch;
 class AtspiLookup;
 class Dispatcher;
 class Frm_Main;
-class GlobalHotkey;
+class Hotkey;
 class TrayIcon;
 class WebBrowser;
 class InstanceLock;
-class QtClipboard;
-class X11Desktop;
+class ClipboardSink;
+class Desktop;
 class Prompts;
 class SettingsStore;
 class FileDialogs;
@@ -58,6 +59,11 @@ public:
     // records them. Set before startUp().
     void setNotifier(Notifier& notifier) { notifier_ = &notifier; }
 
+    // The desktop the program works with, as chosen at start-up; X11 unless set before
+    // startUp().
+    void setSessionKind(SessionKind kind) { sessionKind_ = kind; }
+    SessionKind sessionKind() const { return sessionKind_; }
+
     // The crop windows' file dialogs; Qt's own unless a test answers them.
     void setFileDialogs(FileDialogs& dialogs) { fileDialogs_ = &dialogs; }
     // The crop container while it is open, and the folder picker while it is shown.
@@ -95,12 +101,13 @@ private:
     InstanceLock& instanceLock_;
     std::function<void()> endProgram_;
     std::unique_ptr<Frm_Main> main_;
-    std::unique_ptr<X11Desktop> desktop_;
-    std::unique_ptr<QtClipboard> clipboard_;
+    SessionKind sessionKind_ = SessionKind::X11;
+    std::unique_ptr<Desktop> desktop_;
+    std::unique_ptr<ClipboardSink> clipboard_;
     std::unique_ptr<AtspiLookup> accessibility_;
     std::unique_ptr<Dispatcher> dispatcher_;
     std::unique_ptr<AccessibilitySwitch> accessibilitySwitch_;
-    std::unique_ptr<GlobalHotkey> hotkey_;
+    std::unique_ptr<Hotkey> hotkey_;
     std::unique_ptr<TrayIcon> tray_;
     std::unique_ptr<WebBrowser> browser_;
     std::unique_ptr<FileDialogs> qtFileDialogs_;

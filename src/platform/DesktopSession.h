@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <memory>
+
+namespace morvane {
+
+class ClipboardSink;
+class Desktop;
+class Hotkey;
+
+// Which desktop the program works with, chosen once at start-up.
+enum class SessionKind {
+    X11,       // an X server: the program's own X11 desktop
+    KWin,      // a KDE Plasma Wayland session whose KWin answers on the session bus
+    Xwayland,  // another Wayland session: through its X server, seeing only X applications
+    Elsewhere, // a Qt platform the user chose that is neither (offscreen, say): no capture
+};
+
+// The facts the choice is made from, read from the environment and the session bus.
+struct SessionFacts {
+    QByteArray qtPlatform;     // QT_QPA_PLATFORM as the user set it
+    QByteArray waylandDisplay; // WAYLAND_DISPLAY
+    bool kwinAnswers = false;  // KWin's window scripting and screenshot interfaces are on the bus
+};
+
+// The choice itself, and the Qt platform the program then runs on (empty: as the user set
+// it). A Wayland session runs on Qt's wayland platform only where the program can capture
+// there; elsewhere it goes through the session's X server.
+struct SessionChoice {
+    SessionKind kind = SessionKind::X11;
+    QByteArray qtPlatform;
+};
+SessionChoice chooseSession(const SessionFacts& facts);
+
+// Reads the facts: the environment, and one question to the session bus when the session
+// is Wayland. Asked before the application exists.
+SessionFacts readSessionFacts();
+
+// What the capture works through on the chosen desktop.
+struct DesktopServices {
+    std::unique_ptr<Desktop> desktop;
+    std::unique_ptr<ClipboardSink> clipboard;
+};
+DesktopServices makeDesktopServices(SessionKind kind);
+std::unique_ptr<Hotkey> makeHotkey(SessionKind kind);
+
+} // namespace morvane

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QObject>
+#include <cstdint>
+#include <optional>
+
+namespace morvane {
+
+// The one system-wide capture hotkey, however the desktop provides it. Presses arrive
+// through Qt's own event loop as pressed(); nothing polls.
+class Hotkey : public QObject {
+    Q_OBJECT
+
+public:
+    // Takes the combination of the modifier flags (Alt 1, Ctrl 2, Shift 4) and the
+    // virtual-key code, after giving up the earlier one. A code with no key takes nothing.
+    // False when the desktop refuses the combination (most often because another program
+    // holds it): the program then runs on without a hotkey, as the shell tells the user.
+    virtual bool grab(int modifierFlags, std::optional<std::uint32_t> keyCode) = 0;
+    // Gives the combination back to the desktop; safe to call more than once.
+    virtual void release() = 0;
+
+signals:
+    void pressed();
+};
+
+} // namespace morvane
