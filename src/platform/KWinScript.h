@@ -6,9 +6,10 @@
 #include <QRect>
 #include <QString>
 #include <chrono>
-#include <dbus/dbus.h>
 #include <memory>
 #include <optional>
+
+struct DBusConnection;
 
 namespace morvane {
 
