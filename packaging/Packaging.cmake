@@ -3,7 +3,15 @@
 set(MORVANE_APP_ID org.morvane.Morvane)
 set(res ${PROJECT_SOURCE_DIR}/resources)
 
-install(FILES ${res}/${MORVANE_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The entry names the installed program by its absolute path, wherever it is installed: KWin
+# authorises its screenshot interface by that path.
+file(READ ${res}/${MORVANE_APP_ID}.desktop desktop_entry)
+string(REPLACE "Exec=/usr/bin/morvane" "Exec=${CMAKE_INSTALL_FULL_BINDIR}/morvane" desktop_entry
+       "${desktop_entry}")
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/packaging/${MORVANE_APP_ID}.desktop "${desktop_entry}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${res}/${MORVANE_APP_ID}.desktop)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/${MORVANE_APP_ID}.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${res}/${MORVANE_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(DIRECTORY ${res}/icons/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
 
@@ -34,15 +42,18 @@ pointer, its container or its window, or a whole web page scrolled and
 stitched together. Each capture goes to the clipboard and into a numbered
 BMP file in the chosen folder. A crop window cuts a part out of a bitmap.
 
-The interface is in Simplified Chinese. Morvane runs on X11 desktops.")
+The interface is in Simplified Chinese. Morvane runs on X11 desktops and in
+KDE Plasma Wayland sessions.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://morvane.org/")
-# The libraries come from the binaries (dpkg-shlibdeps); Qt's X11 platform plugin, a font with
-# the Chinese glyphs and Qt's own Chinese texts are loaded at run time, so no library names them.
+# The libraries come from the binaries (dpkg-shlibdeps); Qt's X11 and Wayland platform
+# plugins, a font with the Chinese glyphs and Qt's own Chinese texts are loaded at run time,
+# so no library names them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-wqy-microhei, qt6-translations-l10n")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "qt6-qpa-plugins, qt6-wayland, fonts-wqy-microhei, qt6-translations-l10n")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 include(CPack)
