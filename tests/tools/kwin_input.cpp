@@ -8,6 +8,11 @@
 //                  leading ones released in reverse; names ctrl shift alt a-z 0-9 f1-f12
 //                  return escape tab space
 //     sleep MS     a pause
+//     hold         stays connected, printing "holding" once connected, until ended: KWin's
+//                  seat has a pointer only while some input device exists, and on a virtual
+//                  output the fake-input devices are the only ones; without one held for the
+//                  session, each run of this tool would add the pointer, and clients would
+//                  miss the clicks sent before they had bound it
 // Exit status: 0 done, 2 bad command line, 3 no Wayland display, 4 the compositor does not
 // offer what a command needs (fake input is offered only to authorised clients), 5 the
 // connection broke.
@@ -35,7 +40,7 @@ constexpr uint32_t kPressed = 1;
 constexpr uint32_t kReleased = 0;
 
 struct Command {
-    enum Kind { Move, Click, Keys, Sleep } kind;
+    enum Kind { Move, Click, Keys, Sleep, Hold } kind;
     int x = 0;
     int y = 0;
     std::vector<uint32_t> keys;
@@ -144,6 +149,8 @@ bool parse(int argc, char* argv[], std::vector<Command>& commands) {
                 }
                 start = plus + 1;
             }
+        } else if (word == "hold") {
+            command.kind = Command::Hold;
         } else if (word == "sleep") {
             command.kind = Command::Sleep;
             if (i + 1 >= argc || !parseInt(argv[i + 1], command.x) || command.x < 0) {
@@ -182,6 +189,8 @@ void send(org_kde_kwin_fake_input* input, const Command& command) {
     case Command::Sleep:
         std::this_thread::sleep_for(std::chrono::milliseconds(command.x));
         break;
+    case Command::Hold:
+        break;
     }
 }
 
@@ -201,7 +210,8 @@ uint32_t versionNeeded(Command::Kind kind) {
 int main(int argc, char* argv[]) {
     std::vector<Command> commands;
     if (!parse(argc, argv, commands)) {
-        std::fprintf(stderr, "usage: kwin_input {move X Y | click | keys COMBO | sleep MS}...\n");
+        std::fprintf(stderr,
+                     "usage: kwin_input {move X Y | click | keys COMBO | sleep MS | hold}...\n");
         return 2;
     }
     wl_display* display = wl_display_connect(nullptr);
@@ -239,6 +249,12 @@ int main(int argc, char* argv[]) {
                 std::fprintf(stderr, "kwin_input: the connection to the compositor broke\n");
                 status = 5;
                 break;
+            }
+            if (command.kind == Command::Hold) {
+                std::printf("holding\n");
+                std::fflush(stdout);
+                while (wl_display_dispatch(display) >= 0) {
+                }
             }
         }
     }
