@@ -5,8 +5,6 @@
 #include "common/Log.h"
 
 #include <QGuiApplication>
-#include <QPainter>
-#include <QPainterPath>
 #include <QScreen>
 
 namespace morvane {
@@ -159,24 +157,23 @@ std::optional<QPoint> KWinDesktop::accessibleOrigin(WindowId window) {
 }
 
 PointerImage drawnArrow() {
-    // The classic arrow, 12 x 19 pixels: black outline, white inside.
-    QImage image(13, 20, QImage::Format_ARGB32_Premultiplied);
+    // The classic arrow, pixel for pixel: '#' its black outline, '.' its white inside.
+    static constexpr const char* kRows[] = {
+        "#",         "##",        "#.#",        "#..#",        "#...#",     "#....#",   "#.....#",
+        "#......#",  "#.......#", "#........#", "#.....#####", "#..#..#",   "#.# #..#", "##  #..#",
+        "#    #..#", "     #..#", "      #..#", "      #..#",  "       ##",
+    };
+    QImage image(11, 19, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
-    QPainterPath arrow;
-    arrow.moveTo(0.5, 0.5);
-    arrow.lineTo(0.5, 16.5);
-    arrow.lineTo(4.5, 12.5);
-    arrow.lineTo(7.5, 18.5);
-    arrow.lineTo(9.5, 17.5);
-    arrow.lineTo(6.5, 11.5);
-    arrow.lineTo(11.5, 11.5);
-    arrow.closeSubpath();
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setPen(QPen(Qt::black, 1));
-    painter.setBrush(Qt::white);
-    painter.drawPath(arrow);
-    painter.end();
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; kRows[y][x] != '\0'; ++x) {
+            if (kRows[y][x] == '#') {
+                image.setPixel(x, y, 0xff000000);
+            } else if (kRows[y][x] == '.') {
+                image.setPixel(x, y, 0xffffffff);
+            }
+        }
+    }
     return {image, QPoint(0, 0)};
 }
 

@@ -1,0 +1,263 @@
+// Captures in a real, headless KWin Wayland session (tests/desktop/with-kwin): the pointer
+// and keys come from KWin's fake input, the pixels from KWin's screenshots, the windows are
+// real Qt 6 and GTK 3 clients. Expected places come from KWin itself, since on Wayland no
+// client knows where its window is.
+#include "capture/Dispatcher.h"
+#include "platform/Accessibility.h"
+#include "platform/KWinDesktop.h"
+#include "support/KWinSession.h"
+#include "support/RecordingCapture.h"
+#include "support/RecordingPrompts.h"
+
+#include <QDialog>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWidget>
+#include <gtest/gtest.h>
+#include <sstream>
+
+using namespace morvane;
+
+namespace {
+
+template <typename T> std::string shown(const T& value) {
+    QString text;
+    QDebug(&text) << value;
+    return text.toStdString();
+}
+
+// Where two pictures first differ, for a failure's message.
+std::string difference(const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) {
+        return "sizes " + shown(a.size()) + " and " + shown(b.size());
+    }
+    int count = 0;
+    QPoint first(-1, -1);
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            if (a.pixel(x, y) != b.pixel(x, y)) {
+                if (count++ == 0) {
+                    first = QPoint(x, y);
+                }
+            }
+        }
+    }
+    if (count == 0) {
+        return "none";
+    }
+    return std::to_string(count) + " pixels, first at " + shown(first) + ": " + shown(Qt::hex) +
+           std::to_string(a.pixel(first)) + " against " + std::to_string(b.pixel(first));
+}
+
+QImage loadBmp(const QString& path) {
+    return QImage(path, "BMP").convertToFormat(QImage::Format_RGB32);
+}
+
+bool allPixels(const QImage& image, QRgb colour) {
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixel(x, y) != colour) {
+                return false;
+            }
+        }
+    }
+    return !image.isNull();
+}
+
+// A plain window of one colour, placed by KWin.
+std::unique_ptr<QWidget> colouredWindow(const QString& title, QColor colour, QSize size,
+                                        QWidget* owner = nullptr) {
+    std::unique_ptr<QWidget> window =
+        owner ? std::unique_ptr<QWidget>(new QDialog(owner)) : std::make_unique<QWidget>();
+    window->setWindowTitle(title);
+    window->setFixedSize(size);
+    QPalette palette = window->palette();
+    palette.setColor(QPalette::Window, colour);
+    window->setPalette(palette);
+    window->setAutoFillBackground(true);
+    window->show();
+    return window;
+}
+
+// A client started for a test, with the rectangles it prints before "ready" (relative to its
+// own surface on Wayland), ended with the test.
+struct Client {
+    std::unique_ptr<QProcess> process = std::make_unique<QProcess>();
+    QList<QRect> rects;
+    Client() = default;
+    Client(Client&&) = default;
+    ~Client() {
+        if (process) {
+            process->kill();
+            process->waitForFinished(3000);
+        }
+    }
+};
+
+Client startClient(const QString& program, const QStringList& arguments) {
+    Client client;
+    client.process->start(program, arguments);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            while (client.process->canReadLine()) {
+                const QList<QByteArray> words = client.process->readLine().trimmed().split(' ');
+                if (words.value(0) == "ready") {
+                    return true;
+                }
+                if (words.size() == 4) {
+                    client.rects << QRect(words[0].toInt(), words[1].toInt(), words[2].toInt(),
+                                          words[3].toInt());
+                }
+            }
+            return false;
+        },
+        15000))
+        << qPrintable(program) << client.process->readAllStandardError().constData();
+    return client;
+}
+
+class KWinCapture : public ::testing::Test {
+protected:
+    KWinCapture() {
+        host.folder = dir.path();
+        dispatcher.setAccessibleLookup(&accessibility);
+    }
+
+    // KWin's own record of the window with the caption, once it is mapped.
+    KWinWindow windowTitled(const QString& caption) {
+        KWinWindow found;
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                KWinDesktop probe(KWinScript::open());
+                probe.pointerPosition();
+                for (WindowId id = 1; !probe.windowRect(id).isEmpty(); ++id) {
+                    if (probe.windowText(id) == caption.toUtf8()) {
+                        found.caption = caption;
+                        found.frame = probe.windowRect(id);
+                        found.buffer = QRect(*probe.accessibleOrigin(id), found.frame.size());
+                        return true;
+                    }
+                }
+                return false;
+            },
+            10000))
+            << qPrintable(caption);
+        return found;
+    }
+
+    QImage captureAt(QPoint point, CaptureMode mode) {
+        test::kwin::movePointer(point);
+        host.mode = mode;
+        dispatcher.DoCapture();
+        return dispatcher.lastFile().isEmpty() ? QImage() : loadBmp(dispatcher.lastFile());
+    }
+
+    std::string named(const QString& file) const { return dir.filePath(file).toStdString(); }
+    std::string written() const { return dispatcher.lastFile().toStdString(); }
+
+    QTemporaryDir dir;
+    AccessibilitySwitch accessibilityOn; // Qt applications answer only while it is on
+    KWinDesktop desktop{KWinScript::open()};
+    AtspiLookup accessibility{desktop};
+    test::RecordingHost host;
+    test::RecordingPrompts prompts;
+    test::RecordingClipboard clipboard;
+    Dispatcher dispatcher{host, desktop, prompts, clipboard};
+};
+
+} // namespace
+
+TEST_F(KWinCapture, WindowModeTakesTheFrameNamedByItsCaptionAndClimbsToTheOwner) {
+    const auto owner = colouredWindow(QStringLiteral("Owner"), QColor(0, 0, 255), QSize(420, 300));
+    const auto dialog =
+        colouredWindow(QStringLiteral("Dia:log"), QColor(0, 255, 0), QSize(200, 120), owner.get());
+    const KWinWindow ownerWindow = windowTitled(QStringLiteral("Owner"));
+    const KWinWindow dialogWindow = windowTitled(QStringLiteral("Dia:log"));
+
+    QImage picture = captureAt(dialogWindow.frame.center(), CaptureMode::Window);
+    EXPECT_EQ(written(), named(QStringLiteral("Ownertemp1.bmp")));
+    EXPECT_EQ(picture.size(), ownerWindow.frame.size());
+    // KWin's screenshot of a window is that window alone, whatever covers it.
+    EXPECT_TRUE(allPixels(picture, 0xff0000ff));
+
+    Client gtk =
+        startClient(QStringLiteral("/usr/bin/python3"),
+                    {QStringLiteral(MORVANE_TEST_SUPPORT "/gtk_window.py"),
+                     QStringLiteral("Gtk Window"), QStringLiteral("0"), QStringLiteral("0")});
+    const KWinWindow gtkWindow = windowTitled(QStringLiteral("Gtk Window"));
+    picture = captureAt(gtkWindow.frame.center(), CaptureMode::Window);
+    EXPECT_EQ(written(), named(QStringLiteral("Gtk Windowtemp1.bmp")));
+    EXPECT_EQ(picture.size(), gtkWindow.frame.size());
+    EXPECT_EQ(clipboard.images.size(), 2);
+}
+
+struct ControlCase {
+    const char* toolkit;
+    int element;   // which printed rectangle the pointer goes to
+    int container; // and which one holds it
+    const char* controlFile;
+    const char* containerFile;
+};
+
+class KWinAccessibleCapture : public KWinCapture,
+                              public ::testing::WithParamInterface<ControlCase> {};
+
+// The toolkits report their controls relative to their own surfaces; only the origin KWin
+// gives puts them on the screen. Each capture must be exactly that part of the window.
+TEST_P(KWinAccessibleCapture, ControlAndContainerAreWhereTheScreenShowsThem) {
+    const ControlCase& c = GetParam();
+    const bool gtk = QByteArray(c.toolkit) == "gtk";
+    const QString title = gtk ? QStringLiteral("Gtk Controls") : QStringLiteral("Qt Controls");
+    Client client = gtk ? startClient(QStringLiteral("/usr/bin/python3"),
+                                      {QStringLiteral(MORVANE_TEST_SUPPORT "/gtk_window.py"), title,
+                                       QStringLiteral("0"), QStringLiteral("0")})
+                        : startClient(QStringLiteral(MORVANE_QT_BUTTON),
+                                      {title, QStringLiteral("0"), QStringLiteral("0")});
+    ASSERT_GT(client.rects.size(), std::max(c.element, c.container));
+    const KWinWindow window = windowTitled(title);
+    const QPoint origin = window.buffer.topLeft();
+    const QRect control = client.rects[c.element].translated(origin);
+    const QRect container = client.rects[c.container].translated(origin);
+
+    // The toolkits animate a control under the pointer for a moment: let that end.
+    test::kwin::movePointer(control.center());
+    QTest::qWait(800);
+    // The window as KWin gives it; the control and its container are parts of it.
+    const QImage whole = captureAt(control.center(), CaptureMode::Window);
+    ASSERT_EQ(whole.size(), window.frame.size());
+    const auto part = [&](const QRect& rect) {
+        return whole.copy(rect.translated(-window.frame.topLeft()));
+    };
+    const QImage picture = captureAt(control.center(), CaptureMode::Control);
+    EXPECT_EQ(written(), named(QString::fromLatin1(c.controlFile)));
+    EXPECT_TRUE(picture == part(control)) << difference(picture, part(control));
+    const QImage outer = captureAt(control.center(), CaptureMode::Container);
+    EXPECT_EQ(written(), named(QString::fromLatin1(c.containerFile)));
+    EXPECT_TRUE(outer == part(container)) << difference(outer, part(container));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Toolkits, KWinAccessibleCapture,
+    ::testing::Values(ControlCase{"gtk", 0, 2, "Alphatemp1.bmp", "Gtk Controlstemp2.bmp"},
+                      ControlCase{"qt", 0, 1, "Gammatemp1.bmp", "Grouptemp1.bmp"}));
+
+TEST_F(KWinCapture, FullScreenIsThePrimaryOutputWithThePointerAtItsHotspot) {
+    const auto window = colouredWindow(QStringLiteral("Red"), QColor(255, 0, 0), QSize(300, 200));
+    const KWinWindow red = windowTitled(QStringLiteral("Red"));
+    const QPoint at = red.frame.topLeft() + QPoint(40, 40);
+
+    const QImage plain = captureAt(at, CaptureMode::FullScreen);
+    EXPECT_EQ(plain.size(), desktop.primaryScreenRect().size());
+    if (QGuiApplication::screens().size() > 1) { // run with two outputs side by side
+        EXPECT_EQ(plain.size(),
+                  QSize(desktop.screenSize().width() / 2, desktop.screenSize().height()));
+    }
+    EXPECT_EQ(plain.pixel(at), 0xffff0000);
+    host.overlay = true;
+    const QImage withPointer = captureAt(at, CaptureMode::FullScreen);
+    EXPECT_EQ(withPointer.pixel(at), 0xff000000);                // the arrow's tip
+    EXPECT_EQ(withPointer.pixel(at + QPoint(2, 6)), 0xffffffff); // its inside
+    EXPECT_EQ(withPointer.pixel(at + QPoint(60, 60)), 0xffff0000);
+}
