@@ -9,9 +9,13 @@
 #include "support/RecordingCapture.h"
 #include "support/RecordingPrompts.h"
 
+#include <QCoreApplication>
 #include <QDialog>
+#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
@@ -260,4 +264,43 @@ TEST_F(KWinCapture, FullScreenIsThePrimaryOutputWithThePointerAtItsHotspot) {
     EXPECT_EQ(withPointer.pixel(at), 0xff000000);                // the arrow's tip
     EXPECT_EQ(withPointer.pixel(at + QPoint(2, 6)), 0xffffffff); // its inside
     EXPECT_EQ(withPointer.pixel(at + QPoint(60, 60)), 0xffff0000);
+}
+
+// Run with KWin's permission checks on (with-kwin --checks): the screenshot interface is
+// refused until the program's desktop entry, as shipped, names this very binary.
+TEST_F(KWinCapture, ScreenshotsNeedTheDesktopEntry) {
+    QList<CaptureOutcome> outcomes;
+    dispatcher.setReport([&](const CaptureOutcome& outcome) { outcomes << outcome; });
+    EXPECT_TRUE(captureAt(QPoint(10, 10), CaptureMode::FullScreen).isNull());
+    ASSERT_EQ(outcomes.size(), 1);
+    EXPECT_EQ(outcomes.first().kind, CaptureOutcome::Kind::NoPicture);
+    EXPECT_TRUE(outcomes.first().reason.contains(QCoreApplication::applicationFilePath()))
+        << qPrintable(outcomes.first().reason);
+    EXPECT_TRUE(QDir(dir.path()).isEmpty());
+
+    QFile shipped(QStringLiteral(MORVANE_DESKTOP_ENTRY));
+    ASSERT_TRUE(shipped.open(QIODevice::ReadOnly));
+    QByteArray entry = shipped.readAll();
+    entry.replace("Exec=/usr/bin/morvane",
+                  "Exec=" + QCoreApplication::applicationFilePath().toUtf8());
+    const QString applications =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+        QStringLiteral("/applications");
+    QDir().mkpath(applications);
+    QFile installed(applications + QStringLiteral("/org.morvane.Morvane.desktop"));
+    ASSERT_TRUE(installed.open(QIODevice::WriteOnly));
+    installed.write(entry);
+    installed.close();
+    ASSERT_EQ(
+        QProcess::execute(QStringLiteral("kbuildsycoca5"), {QStringLiteral("--noincremental")}), 0);
+    // KWin looks at the rebuilt service cache only now and then (about every 1.5 s).
+    QImage picture;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            picture = captureAt(QPoint(10, 10), CaptureMode::FullScreen);
+            return !picture.isNull() || (QTest::qWait(300), false);
+        },
+        8000));
+    EXPECT_EQ(picture.size(), desktop.primaryScreenRect().size());
+    EXPECT_EQ(outcomes.last().kind, CaptureOutcome::Kind::Saved);
 }
