@@ -304,3 +304,18 @@ TEST_F(KWinCapture, ScreenshotsNeedTheDesktopEntry) {
     EXPECT_EQ(picture.size(), desktop.primaryScreenRect().size());
     EXPECT_EQ(outcomes.last().kind, CaptureOutcome::Kind::Saved);
 }
+
+TEST_F(KWinCapture, WebModeReadsTheAddressInTheEntryUnderThePointer) {
+    test::RecordingOpener opener;
+    dispatcher.setWebAddressOpener(&opener);
+    Client gtk =
+        startClient(QStringLiteral("/usr/bin/python3"),
+                    {QStringLiteral(MORVANE_TEST_SUPPORT "/gtk_window.py"),
+                     QStringLiteral("Gtk Entry"), QStringLiteral("0"), QStringLiteral("0")});
+    ASSERT_EQ(gtk.rects.size(), 4);
+    const QRect entry =
+        gtk.rects[3].translated(windowTitled(QStringLiteral("Gtk Entry")).buffer.topLeft());
+    EXPECT_TRUE(captureAt(entry.center(), CaptureMode::WebPage).isNull());
+    EXPECT_EQ(opener.addresses, QStringList{QStringLiteral("http://example.org/page")});
+    EXPECT_TRUE(prompts.messages.isEmpty());
+}
