@@ -102,7 +102,7 @@ frmBrowser::frmBrowser(const WebCaptureContext& context)
     // The view's place is also given as a child X window with the class a browser's view
     // has, so that the capture finds it among the window's children as in any browser.
     // The page is drawn into the top-level window, so this window is never mapped: it only
-    // follows the frame's place and size.
+    // follows the frame's place and size. A desktop without X window ids has no such window.
     viewFrame->installEventFilter(this);
 
     // Esc cancels a running capture; at other times the key is the page's.

@@ -1,9 +1,11 @@
 // The whole-page capture as the browser window runs it: the page held still, the view found
-// on the screen, the progress in the caption, and how the capture ended told.
+// on the screen (or read from its own rendering), the progress in the caption, and how the
+// capture ended told.
 #include "FrmBrowser.h"
 
 #include "PageEnding.h"
 #include "PageScript.h"
+#include "ViewPagePixels.h"
 #include "capture/BrowserView.h"
 #include "capture/CaptureOutcome.h"
 #include "common/Prompts.h"
@@ -15,6 +17,7 @@
 #include <QShortcut>
 #include <QWebEngineView>
 #include <QWindow>
+#include <memory>
 
 namespace morvane {
 
@@ -43,6 +46,9 @@ void frmBrowser::keepOnTop(bool onTop) {
 }
 
 void frmBrowser::placeViewWindow() {
+    if (context_.pixelsFromView) {
+        return; // no X window ids: the view is read from its own rendering, never looked for
+    }
     // The X window lies in device pixels, the widgets in logical ones.
     const QRectF logical(viewFrame->mapTo(this, QPoint(0, 0)), viewFrame->size());
     const qreal ratio = devicePixelRatioF();
@@ -111,8 +117,15 @@ void frmBrowser::StartPageCapture() {
     }
     std::optional<PageCaptureResult> result;
     if (!scrollElement_.isEmpty()) {
-        ScreenPagePixels pixels(*context_.desktop, viewOnScreen().topLeft());
-        PageCapture capture(scripts, pixels);
+        // From the screen where it can be read, else from the view's own rendering.
+        std::unique_ptr<PagePixels> pixels;
+        if (context_.pixelsFromView) {
+            pixels = std::make_unique<ViewPagePixels>(*brwWebBrowser);
+        } else {
+            pixels =
+                std::make_unique<ScreenPagePixels>(*context_.desktop, viewOnScreen().topLeft());
+        }
+        PageCapture capture(scripts, *pixels);
         capture.progress = [self](int percent) {
             if (self) {
                 self->showProgress(percent);

@@ -19,6 +19,10 @@ struct WebCaptureContext {
     Prompts* prompts = nullptr;
     Desktop* desktop = nullptr; // where the page's pixels are read from the screen
     ClipboardSink* clipboard = nullptr;
+    // The desktop cannot read the screen, and its windows have no X window ids: the page's
+    // pixels come from the view's own rendering, and the browser window places no marks in
+    // the window tree and asks the desktop nothing of its own windows (desktop is not used).
+    bool pixelsFromView = false;
     OutcomeReport report; // how each page capture ended, for the shell to show
 };
 

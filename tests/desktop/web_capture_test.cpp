@@ -1,6 +1,7 @@
 // The whole-page capture on the private X server: a page drawn from exact colours is opened
 // from another window's title, captured view by view, and compared pixel by pixel.
 #include "capture/BrowserView.h"
+#include "platform/Clipboard.h"
 #include "platform/X11Desktop.h"
 #include "shell/FrmMain.h"
 #include "shell/InstanceLock.h"
@@ -12,6 +13,7 @@
 #include "support/ShellInTempFolder.h"
 #include "support/TestWindows.h"
 #include "support/Widgets.h"
+#include "webcapture/WebLoader.h"
 
 #include <QAction>
 #include <QApplication>
@@ -32,6 +34,7 @@
 #include <QToolBar>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -44,6 +47,8 @@ using test::browserWindow;
 QRgb blockColour(int block) {
     return qRgb((block * 37) % 256, (block * 91 + 40) % 256, (block * 53 + 90) % 256);
 }
+
+QWidget* pageView(QWidget* browser);
 
 class WebCapture : public ::testing::Test, protected test::ShellInTempFolder {
 protected:
@@ -88,6 +93,58 @@ protected:
             [&] { return browser && browser->windowTitle() == QStringLiteral("Page"); }, 20000));
         QTest::qWait(300);
         return browser;
+    }
+
+    // Opens the page in a browser window made with a context of its own, as the shell makes
+    // one, its pixels read from the view's own rendering or from the screen; waits until it
+    // has loaded. The main window is shown (and never disabled), as capture() expects.
+    QWidget* openReadingFrom(const QByteArray& html, bool fromView) {
+        if (!shell.mainWindow()) {
+            EXPECT_TRUE(shell.startUp());
+        }
+        server = std::make_unique<test::PageServer>(html);
+        WebCaptureContext context;
+        context.saveFolder = [this] { return shots; };
+        context.prompts = &prompts;
+        // Not used with the pixels from the view: a call on it would crash the test.
+        context.desktop = fromView ? nullptr : &x11Desktop;
+        context.clipboard = &clipboard;
+        context.pixelsFromView = fromView;
+        ownBrowser = loadWebBrowser(context);
+        if (!ownBrowser) {
+            ADD_FAILURE() << "no browser module";
+            return nullptr;
+        }
+        ownBrowser->openAddress(server->url().toString());
+        QWidget* browser = nullptr;
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                browser = browserWindow();
+                return browser && browser->windowTitle() == QStringLiteral("Page");
+            },
+            20000));
+        QTest::qWait(300);
+        return browser;
+    }
+
+    // The page captured twice, its pixels read from the screen and then from the view;
+    // viewHeight is the view's, in logical pixels.
+    std::array<QImage, 2> captureFromScreenAndView(const QByteArray& html, int& viewHeight) {
+        std::array<QImage, 2> saved;
+        for (const bool fromView : {false, true}) {
+            QWidget* browser = openReadingFrom(html, fromView);
+            if (!browser) {
+                break; // the failure is recorded
+            }
+            viewHeight = pageView(browser)->height();
+            // Only the window read from the screen marks its view in the X window tree.
+            EXPECT_EQ(FindBrowserView(x11Desktop, static_cast<WindowId>(browser->winId())) != 0,
+                      !fromView);
+            saved[fromView] = capture(browser);
+            prompts.messages.clear();
+            QFile::remove(shots + QStringLiteral("/temp2.bmp"));
+        }
+        return saved;
     }
 
     // The toolbar button with the key, or null (a failure) when there is none.
@@ -143,6 +200,9 @@ protected:
     QString shots = dir.filePath(QStringLiteral("shots"));
     test::TestWindows windows;
     std::unique_ptr<test::PageServer> server;
+    X11Desktop x11Desktop;
+    QtClipboard clipboard;
+    std::unique_ptr<WebBrowser> ownBrowser; // made by openReadingFrom
 };
 
 const QByteArray kHead = "<!DOCTYPE html><html><head><title>Page</title><style>"
@@ -438,6 +498,32 @@ TEST_F(WebCapture, FixedElementsOnceAtTheTopStickyOnesAtTheirPlace) {
     EXPECT_EQ(mismatches(saved, [&](int x, int y) { return realPageAt(flow, viewHeight, x, y); }),
               0);
 }
+
+// The same page captured with its pixels from the screen and from the view's own rendering,
+// as on a desktop whose screen cannot be read: the same image, pixel for pixel, and the page's
+// colours.
+class WebCapturePixelSource : public WebCapture, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(WebCapturePixelSource, ViewGivesTheScreensPixels) {
+    const bool fixedElements = GetParam();
+    QList<QRgb> flow;
+    int viewHeight = 0;
+    const auto saved =
+        captureFromScreenAndView(fixedElements ? realPage(30, flow) : stripes(30), viewHeight);
+    ASSERT_EQ(saved[0].height(), 3000);
+    EXPECT_TRUE(saved[1] == saved[0]) << "the view's pixels differ from the screen's";
+    EXPECT_EQ(mismatches(saved[1],
+                         [&](int x, int y) {
+                             return fixedElements ? realPageAt(flow, viewHeight, x, y)
+                                                  : blockColour(y / 100);
+                         }),
+              0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, WebCapturePixelSource, ::testing::Values(false, true),
+                         [](const auto& p) {
+                             return std::string(p.param ? "FixedElements" : "FlatColours");
+                         });
 
 TEST_F(WebCapture, InnerScrollerIsCapturedWhole) {
     // The root and body keep the view's height; a box filling the view scrolls 40 blocks.
@@ -743,6 +829,13 @@ TEST_F(ScaledWebCapture, ImageIsInDevicePixels) {
     const QImage saved = capture(open(stripes(30)));
     ASSERT_EQ(saved.height(), 6000);
     EXPECT_EQ(mismatches(saved, [](int, int y) { return blockColour(y / 200); }), 0);
+}
+
+TEST_F(ScaledWebCapture, ViewGivesTheScreensPixels) {
+    int viewHeight = 0;
+    const auto saved = captureFromScreenAndView(stripes(30), viewHeight);
+    ASSERT_EQ(saved[1].height(), 6000);
+    EXPECT_TRUE(saved[1] == saved[0]) << "the view's pixels differ from the screen's";
 }
 
 // A close always gets through, at once: the window manager's (a title bar's close button) or
