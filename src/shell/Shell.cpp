@@ -279,6 +279,8 @@ void Shell::openInBrowser(const QString& address) {
         context.desktop = desktop_.get();
         context.clipboard = clipboard_.get();
         context.report = [this](const CaptureOutcome& outcome) { report(outcome); };
+        // On Wayland no client may read the screen, nor knows where its own view lies.
+        context.pixelsFromView = sessionKind_ == SessionKind::KWin;
         browser_ = loadWebBrowser(context);
         if (!browser_) {
             return;

@@ -44,8 +44,15 @@ protected:
         return captures() == count;
     }
 
-    // Another component of the shortcut service takes the combination first.
-    static void holdElsewhere(int keys) {
+    ~KWinHotkey() override {
+        if (heldElsewhere_) {
+            holdElsewhere(0); // the combination back for the tests after this one
+        }
+    }
+
+    // Another component of the shortcut service takes the combination first (none: 0).
+    void holdElsewhere(int keys) {
+        heldElsewhere_ = keys != 0;
         const QStringList action{QStringLiteral("elsewhere"), QStringLiteral("held"),
                                  QStringLiteral("Elsewhere"), QStringLiteral("Held")};
         for (const char* method : {"doRegister", "setShortcut"}) {
@@ -63,6 +70,7 @@ protected:
     }
 
     test::RecordingNotifier notifier;
+    bool heldElsewhere_ = false;
 };
 
 } // namespace
