@@ -4,21 +4,29 @@
 #include "support/Pictures.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace morvane;
 
 namespace {
 
-// Runs a tool to its end while the event loop runs, so that the clipboard can answer it.
+// Runs a tool to its end while the event loop runs, so that the clipboard can answer it. An
+// event loop rather than QTest::qWaitFor, which sleeps 10 ms between its rounds and so would
+// slow every pipeful of a paste down to its pace.
 QByteArray runServing(const QString& program, const QStringList& arguments) {
     QProcess tool;
+    QEventLoop loop;
+    QObject::connect(&tool, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&tool, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
     tool.start(program, arguments);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return tool.state() == QProcess::NotRunning; }, 10000))
-        << program.toStdString() << " did not end";
+    loop.exec();
+    EXPECT_EQ(tool.state(), QProcess::NotRunning) << program.toStdString() << " did not end";
     EXPECT_EQ(tool.exitCode(), 0) << program.toStdString() << ": "
                                   << tool.readAllStandardError().toStdString();
     return tool.readAllStandardOutput();
