@@ -4,6 +4,7 @@
 #include "GlobalHotkey.h"
 #include "KWinDesktop.h"
 #include "KdeHotkey.h"
+#include "WaylandClipboard.h"
 #include "X11Desktop.h"
 #include "common/Log.h"
 
@@ -72,6 +73,18 @@ DesktopServices makeDesktopServices(SessionKind kind) {
         services.desktop = std::make_unique<KWinDesktop>(KWinScript::open());
     } else {
         services.desktop = std::make_unique<X11Desktop>();
+    }
+    if (kind == SessionKind::KWin) {
+        // Qt's own clipboard on Wayland needs a focused window of the program, which a
+        // capture by hotkey never has: the compositor's data control sets it without focus.
+        QString whyNot;
+        if (std::unique_ptr<WaylandClipboard> clipboard = WaylandClipboard::create(&whyNot)) {
+            services.clipboard = std::move(clipboard);
+            return services;
+        }
+        qCWarning(lcMorvane) << "no clipboard without focus:" << whyNot
+                             << "; captures reach the clipboard only while a window of the "
+                                "program has focus";
     }
     services.clipboard = std::make_unique<QtClipboard>();
     return services;

@@ -10,6 +10,8 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDir>
+#include <QImage>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -79,6 +81,16 @@ TEST_F(KWinHotkey, RegisteredReplacedAndReleased) {
     ASSERT_TRUE(shell.startUp());
     ASSERT_TRUE(QTest::qWaitForWindowExposed(shell.mainWindow()));
     EXPECT_TRUE(pressGives("ctrl+s", 1));
+    // On the clipboard without any window of the program having focus.
+    QProcess paste;
+    paste.start(QStringLiteral("timeout"), {QStringLiteral("5"), QStringLiteral("wl-paste"),
+                                            QStringLiteral("--type"), QStringLiteral("image/png")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return paste.state() == QProcess::NotRunning; }, 8000));
+    const QString file =
+        QDir(shots()).absoluteFilePath(QDir(shots()).entryList(QDir::Files).first());
+    EXPECT_EQ(QImage::fromData(paste.readAllStandardOutput(), "PNG")
+                  .convertToFormat(QImage::Format_RGB32),
+              QImage(file, "BMP").convertToFormat(QImage::Format_RGB32));
 
     Frm_Main& w = *shell.mainWindow();
     w.Combo1->setEditText(QStringLiteral("Alt"));
