@@ -81,7 +81,8 @@ std::optional<KWinSnapshot> parseKWinSnapshot(const QByteArray& json) {
     KWinSnapshot snapshot;
     snapshot.run = root.value(QLatin1String("run")).toInt(-1);
     snapshot.pointer = QPoint(pointer[0].toInt(), pointer[1].toInt());
-    for (const QJsonValue& entry : root.value(QLatin1String("windows")).toArray()) {
+    const QJsonArray entries = root.value(QLatin1String("windows")).toArray();
+    for (const QJsonValue entry : entries) {
         const QJsonObject w = entry.toObject();
         KWinWindow window;
         window.id = w.value(QLatin1String("id")).toString().left(kMaxText);
