@@ -6,6 +6,10 @@
 #include <QFile>
 #include <QString>
 #include <algorithm>
+#include <dirent.h>
+#include <set>
+#include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace bench {
@@ -28,6 +32,28 @@ inline long residentKiB(const QString& pid = QStringLiteral("self")) {
         }
     }
     return -1;
+}
+
+// The name of a file of exactly `size` bytes in the folder that is not in `known`; empty
+// while there is none. Names starting with a dot (the program's temporary files) are left
+// out. Plain system calls: the hotkey benches ask this every 0.2 ms.
+inline std::string newFileOfSize(const QByteArray& folder, off_t size,
+                                 const std::set<std::string>& known) {
+    std::string found;
+    DIR* dir = opendir(folder.constData());
+    if (!dir) {
+        return found;
+    }
+    while (const dirent* entry = readdir(dir)) {
+        struct stat info {};
+        if (entry->d_name[0] != '.' && !known.count(entry->d_name) &&
+            fstatat(dirfd(dir), entry->d_name, &info, 0) == 0 && info.st_size == size) {
+            found = entry->d_name;
+            break;
+        }
+    }
+    closedir(dir);
+    return found;
 }
 
 } // namespace bench
