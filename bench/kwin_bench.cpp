@@ -2,13 +2,13 @@
 // fake-input tool in MORVANE_KWIN_INPUT), one "name: value" line each:
 //
 //   kwin_bench hotkey PROGRAM [PRESSES] [IDLE]
-//     Starts the program with a save folder of its own; it finds KWin by itself and
-//     registers its hotkey with KDE's shortcut service. Then its processor time (utime +
-//     stime) and context switches (voluntary + involuntary, all threads) over IDLE quiet
-//     seconds; then Ctrl+S pressed PRESSES times, each until the full-screen BMP is complete
-//     in the folder (polled every 0.2 ms, as hotkey_bench does on X11). A press is a run of
-//     the input tool, so each time includes the tool's own start and its connection to
-//     KWin; `kwin_input keys shift` alone is measured beside it.
+//     Starts the program with a save folder of its own; it finds KWin by itself and registers
+//     its hotkey with KDE's shortcut service. Then its processor time (utime + stime) and
+//     context switches (voluntary + involuntary, all threads; threads that end in between
+//     counted apart) over IDLE quiet seconds; then Ctrl+S pressed PRESSES times, each until the
+//     full-screen BMP is complete in the folder (polled every 0.2 ms, as hotkey_bench does on
+//     X11). A press is a run of the input tool, so each time includes the tool's own start, its
+//     connection to KWin and its round trips; `kwin_input keys shift` alone is measured beside.
 //
 //   kwin_bench capture RUNS CONTROL_RUNS
 //     In this process, the program's Dispatcher over the program's KWin desktop: a
@@ -39,7 +39,6 @@
 #include <set>
 #include <string>
 #include <time.h>
-#include <unistd.h>
 #include <vector>
 
 using namespace morvane;
@@ -64,37 +63,6 @@ void movePointer(QPoint to) {
     input({QStringLiteral("move"), QString::number(to.x()), QString::number(to.y())});
 }
 
-// What a process has used so far: processor time of all its threads, and how often any of
-// them was switched out, waiting (voluntary) or pre-empted (involuntary).
-struct Usage {
-    double cpuMs = 0;
-    long switches = 0;
-};
-
-Usage usageOf(qint64 pid) {
-    Usage usage;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (stat.open(QIODevice::ReadOnly)) {
-        // After the command's name in parentheses: state is field 3, utime 14, stime 15.
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        const double msPerTick = 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
-        usage.cpuMs = (fields.value(11).toDouble() + fields.value(12).toDouble()) * msPerTick;
-    }
-    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
-    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile status(tasks + QLatin1Char('/') + task + QStringLiteral("/status"));
-        status.open(QIODevice::ReadOnly);
-        for (const QByteArray& line : status.readAll().split('\n')) {
-            if (line.startsWith("voluntary_ctxt_switches:") ||
-                line.startsWith("nonvoluntary_ctxt_switches:")) {
-                usage.switches += line.mid(line.indexOf(':') + 1).trimmed().toLong();
-            }
-        }
-    }
-    return usage;
-}
-
 int hotkey(const QString& program, int presses, int idle) {
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     const off_t rowBytes = (static_cast<off_t>(screen.width()) * 3 + 3) & ~off_t{3};
@@ -116,16 +84,16 @@ int hotkey(const QString& program, int presses, int idle) {
     morvane.start(program, {});
     QThread::sleep(3); // started, hotkey registered, idle
 
-    const Usage quietStart = usageOf(morvane.processId());
+    const bench::Usage quietStart = bench::usageOf(morvane.processId());
     QThread::sleep(static_cast<unsigned long>(idle));
-    const Usage quietEnd = usageOf(morvane.processId());
-    std::printf("kwin_idle_cpu_ms_context_switches_over_%ds: %.0f %ld\n", idle,
-                quietEnd.cpuMs - quietStart.cpuMs, quietEnd.switches - quietStart.switches);
+    const bench::Quiet quiet = bench::between(quietStart, bench::usageOf(morvane.processId()));
+    std::printf("kwin_idle_cpu_ms_context_switches_over_%ds: %.0f %ld (%d threads ended)\n", idle,
+                quiet.cpuMs, quiet.switches, quiet.threadsEnded);
 
     const QByteArray folder = QFile::encodeName(shots);
     std::set<std::string> known;
     std::vector<double> times;
-    const Usage before = usageOf(morvane.processId());
+    const bench::Usage before = bench::usageOf(morvane.processId());
     const timespec step{0, 200'000};
     for (int i = 0; i < presses; ++i) {
         QElapsedTimer clock;
@@ -147,7 +115,7 @@ int hotkey(const QString& program, int presses, int idle) {
         known.insert(name);
         QThread::msleep(100); // the program idle again
     }
-    const Usage after = usageOf(morvane.processId());
+    const bench::Usage after = bench::usageOf(morvane.processId());
     std::vector<double> alone;
     for (int i = 0; i < presses; ++i) {
         QElapsedTimer clock;
