@@ -17,12 +17,10 @@
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
-#include <dirent.h>
 #include <poll.h>
 #include <set>
 #include <string>
 #include <sys/inotify.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 #include <vector>
@@ -71,27 +69,6 @@ Scheduled scheduled(qint64 pid) {
     return s;
 }
 
-// The name of a file of exactly `size` bytes in the folder that is not in `known`; empty
-// while there is none.
-std::string newFileOfSize(const QByteArray& folder, off_t size,
-                          const std::set<std::string>& known) {
-    std::string found;
-    DIR* dir = opendir(folder.constData());
-    if (!dir) {
-        return found;
-    }
-    while (const dirent* entry = readdir(dir)) {
-        struct stat info {};
-        if (entry->d_name[0] != '.' && !known.count(entry->d_name) &&
-            fstatat(dirfd(dir), entry->d_name, &info, 0) == 0 && info.st_size == size) {
-            found = entry->d_name;
-            break;
-        }
-    }
-    closedir(dir);
-    return found;
-}
-
 // Presses Ctrl+S with XTEST `presses` times, 100 ms apart; each time, the milliseconds
 // until a new full-screen BMP is complete in the folder. The files stay, as a user's
 // would. Empty when a press leads to no file within 5 s.
@@ -123,7 +100,8 @@ std::vector<double> xtestPresses(const QString& shots, int presses) {
         key(XCB_KEY_RELEASE, *control);
         xcb_flush(c);
         std::string name;
-        while ((name = newFileOfSize(folder, expected, known)).empty() && clock.elapsed() < 5000) {
+        while ((name = bench::newFileOfSize(folder, expected, known)).empty() &&
+               clock.elapsed() < 5000) {
             nanosleep(&step, nullptr);
         }
         if (name.empty()) {
