@@ -37,7 +37,7 @@ std::optional<KWinSnapshot> parseKWinSnapshot(const QByteArray& json);
 
 // Runs a small script inside KWin that answers with a snapshot of the pointer and the
 // windows. KWin runs a script once per load, so each question loads, runs and unloads it
-// (about 40 ms). The answer comes as a D-Bus call to this object's own private connection
+// (about 3 ms). The answer comes as a D-Bus call to this object's own private connection
 // to the session bus.
 //
 // Lifetime rule of the wait: snapshot() blocks the calling thread until the answer comes or
