@@ -319,3 +319,16 @@ TEST_F(KWinCapture, WebModeReadsTheAddressInTheEntryUnderThePointer) {
     EXPECT_EQ(opener.addresses, QStringList{QStringLiteral("http://example.org/page")});
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
+
+TEST_F(KWinCapture, AWindowThatWentBeforeItsPixelsIsSaidToBeGone) {
+    auto window = colouredWindow(QStringLiteral("Going"), QColor(9, 9, 9), QSize(200, 100));
+    const QRect frame = windowTitled(QStringLiteral("Going")).frame;
+    test::kwin::movePointer(frame.center());
+    desktop.pointerPosition(); // the request's snapshot, taken while the window stands
+    const WindowId going = desktop.windowAt(frame.center());
+    ASSERT_EQ(desktop.windowText(going), "Going");
+    window.reset();
+    QTest::qWait(300);
+    EXPECT_TRUE(desktop.grabWindow(going, frame).isNull());
+    EXPECT_EQ(desktop.grabFailure(), QStringLiteral("要抓取的窗口已经不在了"));
+}
