@@ -151,7 +151,7 @@ bool WaylandClipboard::bind(QString* whyNot) {
     };
     registry_ = wl_display_get_registry(connection_->display());
     wl_registry_add_listener(registry_, &WaylandListeners::registry, this);
-    const FdDeadline deadline(1000ms);
+    const FdDeadline deadline(3000ms);
     if (!connection_->sync(deadline)) {
         return fail("the Wayland compositor did not answer");
     }
