@@ -1,5 +1,6 @@
 #include "common/Log.h"
 #include "common/Prompts.h"
+#include "platform/CaptureRequests.h"
 #include "platform/DesktopSession.h"
 #include "platform/DisplayCheck.h"
 #include "platform/ShutdownSignals.h"
@@ -19,12 +20,37 @@ namespace {
 
 constexpr int kUsageStatus = 2;
 constexpr int kNoDisplayStatus = 1;
+constexpr int kNotCapturedStatus = 1;
+// How long `morvane --capture` waits for the running program's answer, all told.
+constexpr int kCaptureRequestMs = 2000;
 
-const char kUsage[] = "Usage: morvane [--help | --version]\n";
+const char kUsage[] = "Usage: morvane [--help | --version | --capture]\n";
 
-// The command line holds at most one request to print something; the program itself takes
-// no arguments. Parsed before the application exists, so that it needs no display. A status
-// to end with, or nothing to go on starting.
+// Asks the running program to capture, as a press of its hotkey does: for desktops that run
+// a command on a key rather than let a program take one. Never starts the program.
+int askForCapture() {
+    const morvane::CaptureAsked asked = morvane::askRunningProgramToCapture(kCaptureRequestMs);
+    switch (asked.kind) {
+    case morvane::CaptureAsked::Kind::Taken:
+        return 0;
+    case morvane::CaptureAsked::Kind::NotRunning:
+        std::fprintf(stderr, "morvane: Morvane is not running\n");
+        return kNotCapturedStatus;
+    case morvane::CaptureAsked::Kind::NoSessionBus:
+        std::fprintf(stderr, "morvane: no session bus to reach Morvane on (%s)\n",
+                     qPrintable(asked.detail));
+        return kNotCapturedStatus;
+    case morvane::CaptureAsked::Kind::Failed:
+        break;
+    }
+    std::fprintf(stderr, "morvane: Morvane did not take the request (%s)\n",
+                 qPrintable(asked.detail));
+    return kNotCapturedStatus;
+}
+
+// The command line holds at most one request: to print something, or to have the running
+// program capture; the program itself takes no arguments. Parsed before the application
+// exists, so that it needs no display. A status to end with, or nothing to go on starting.
 std::optional<int> handleCommandLine(int argc, char* argv[]) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
@@ -36,8 +62,12 @@ std::optional<int> handleCommandLine(int argc, char* argv[]) {
                                   QStringLiteral("Print this help and exit."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Print the version and exit."));
+    const QCommandLineOption capture(
+        {QStringLiteral("c"), QStringLiteral("capture")},
+        QStringLiteral("Have the running Morvane capture, as its hotkey does, and exit."));
     parser.addOption(help);
     parser.addOption(version);
+    parser.addOption(capture);
     if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
         const QString error = parser.errorText().isEmpty()
                                   ? QStringLiteral("Unexpected argument '%1'.")
@@ -52,13 +82,17 @@ std::optional<int> handleCommandLine(int argc, char* argv[]) {
                     "hotkey (Ctrl+S unless set otherwise) and waits in the notification area.\n\n"
                     "Options:\n"
                     "  -h, --help     Print this help and exit.\n"
-                    "  -v, --version  Print the version and exit.\n",
+                    "  -v, --version  Print the version and exit.\n"
+                    "  -c, --capture  Have the running Morvane capture, as its hotkey does.\n",
                     kUsage);
         return 0;
     }
     if (parser.isSet(version)) {
         std::printf("Morvane %s\n", MORVANE_VERSION);
         return 0;
+    }
+    if (parser.isSet(capture)) {
+        return askForCapture();
     }
     return std::nullopt;
 }

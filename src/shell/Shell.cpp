@@ -16,6 +16,7 @@
 #include "editor/FrmApp.h"
 #include "editor/MDIForm1.h"
 #include "platform/Accessibility.h"
+#include "platform/CaptureRequests.h"
 #include "platform/Clipboard.h"
 #include "platform/Desktop.h"
 #include "webcapture/WebLoader.h"
@@ -72,6 +73,7 @@ bool Shell::startUp() {
                  QStringLiteral("运行文件夹和缓存文件夹都无法建立锁文件，程序可能同时运行多份。"));
     }
     registerHotkey();
+    listenForCaptureRequests();
     main_->centreOnScreen();
     main_->show();
     return true;
@@ -91,6 +93,7 @@ void Shell::shutDown() {
         main_->StopWait = true;
     }
     releaseHotkey();
+    stopCaptureRequests();
     removeTrayIcon();
     restoreAccessibility();
     if (main_) {
@@ -217,6 +220,20 @@ void Shell::delayedCaptureDue() {
 void Shell::releaseHotkey() {
     if (hotkey_) {
         hotkey_->release();
+    }
+}
+
+void Shell::listenForCaptureRequests() {
+    captureRequests_ = std::make_unique<CaptureRequests>();
+    // Every rule of a press holds for a request: the same handler takes both.
+    connect(captureRequests_.get(), &CaptureRequests::requested, this, &Shell::hotkeyPressed);
+}
+
+void Shell::stopCaptureRequests() {
+    // The name goes now; the object stays until the shell goes, since a request's signal
+    // may be what led to this shutdown.
+    if (captureRequests_) {
+        captureRequests_->stop();
     }
 }
 

@@ -12,6 +12,7 @@ namespace morvane {
 
 class AccessibilitySwitch;
 class AtspiLookup;
+class CaptureRequests;
 class Dispatcher;
 class Frm_Main;
 class Hotkey;
@@ -77,6 +78,9 @@ private:
     void hotkeyPressed();
     void delayedCaptureDue();
     void releaseHotkey();
+    // The capture command on the session bus, which does what a press does.
+    void listenForCaptureRequests();
+    void stopCaptureRequests();
     void removeTrayIcon();
     void showFolderPicker();
     void showCropContainer();
@@ -108,6 +112,7 @@ private:
     std::unique_ptr<Dispatcher> dispatcher_;
     std::unique_ptr<AccessibilitySwitch> accessibilitySwitch_;
     std::unique_ptr<Hotkey> hotkey_;
+    std::unique_ptr<CaptureRequests> captureRequests_;
     std::unique_ptr<TrayIcon> tray_;
     std::unique_ptr<WebBrowser> browser_;
     std::unique_ptr<FileDialogs> qtFileDialogs_;

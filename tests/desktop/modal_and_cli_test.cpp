@@ -354,7 +354,13 @@ INSTANTIATE_TEST_SUITE_P(
                         {},
                         {QStringLiteral("DISPLAY=:9876")},
                         1,
-                        "Morvane needs an X11 display (cannot connect to DISPLAY=:9876)\n"}),
+                        "Morvane needs an X11 display (cannot connect to DISPLAY=:9876)\n"},
+        // Asked before any display: the display is no matter, the missing bus is.
+        CommandLineCase{"CaptureWithoutSessionBus",
+                        {QStringLiteral("-c")},
+                        {QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("DISPLAY")},
+                        1,
+                        "morvane: no session bus to reach Morvane on"}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST(CommandLineWayland, RunsOnXAndSaysOnceWhatItCanSee) {
