@@ -194,7 +194,7 @@ QString swayCommandError(const QByteArray& json) {
     if (!document.isArray() || document.array().isEmpty()) {
         return QStringLiteral("sway 的回答无法读取");
     }
-    for (const QJsonValue& result : document.array()) {
+    for (const auto& result : document.array()) {
         const QJsonObject object = result.toObject();
         if (!object.value(QLatin1String("success")).toBool()) {
             const QString error = object.value(QLatin1String("error")).toString();

@@ -87,10 +87,10 @@ struct Reader {
             readView(node, floats);
             return;
         }
-        for (const QJsonValue& child : nodes) {
+        for (const auto& child : nodes) {
             readContainer(child.toObject(), floats, depth + 1);
         }
-        for (const QJsonValue& child : floatingNodes) {
+        for (const auto& child : floatingNodes) {
             readContainer(child.toObject(), true, depth + 1);
         }
     }
@@ -102,7 +102,7 @@ struct Reader {
         }
         snapshot.outputs.append({name, rectOf(output.value(QLatin1String("rect")))});
         const QString shown = output.value(QLatin1String("current_workspace")).toString();
-        for (const QJsonValue& workspace : output.value(QLatin1String("nodes")).toArray()) {
+        for (const auto& workspace : output.value(QLatin1String("nodes")).toArray()) {
             const QJsonObject object = workspace.toObject();
             if (object.value(QLatin1String("name")).toString() == shown) {
                 readContainer(object, false, 0);
@@ -120,7 +120,7 @@ std::optional<SwaySnapshot> parseSwayTree(const QByteArray& json) {
         return std::nullopt;
     }
     Reader reader;
-    for (const QJsonValue& output : root.value(QLatin1String("nodes")).toArray()) {
+    for (const auto& output : root.value(QLatin1String("nodes")).toArray()) {
         reader.readOutput(output.toObject());
     }
     SwaySnapshot& snapshot = reader.snapshot;
