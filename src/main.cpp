@@ -98,10 +98,10 @@ std::optional<int> handleCommandLine(int argc, char* argv[]) {
 }
 
 // The desktop is chosen before the application exists: it decides Qt's platform. In a KDE
-// Plasma Wayland session the program runs natively on Wayland; in another Wayland session it
-// goes through the session's X server. A platform the user chose is honoured. Without the
-// display the choice needs, it says so and ends, rather than let Qt abort. A status to end
-// with, or nothing to go on starting.
+// Plasma Wayland session or a sway session the program runs natively on Wayland; in another
+// Wayland session it goes through the session's X server. A platform the user chose is honoured.
+// Without the display the choice needs, it says so and ends, rather than let Qt abort. A status to
+// end with, or nothing to go on starting.
 std::optional<int> chooseDesktop(morvane::SessionKind& kind) {
     const morvane::SessionChoice choice = morvane::chooseSession(morvane::readSessionFacts());
     kind = choice.kind;
@@ -112,12 +112,16 @@ std::optional<int> chooseDesktop(morvane::SessionKind& kind) {
         qCInfo(morvane::lcMorvane) << "KDE Plasma Wayland session: capturing through KWin";
         return std::nullopt;
     }
+    if (kind == morvane::SessionKind::Sway) {
+        qCInfo(morvane::lcMorvane) << "sway session: capturing through sway";
+        return std::nullopt;
+    }
     if (kind == morvane::SessionKind::Elsewhere) {
         // Honoured as given (for a test or a session without any desktop, say); the capture
         // and the hotkey do nothing there.
         qCWarning(morvane::lcMorvane)
             << "running on the platform chosen by QT_QPA_PLATFORM:" << qgetenv("QT_QPA_PLATFORM")
-            << "; capture and hotkey need xcb, or wayland under KWin";
+            << "; capture and hotkey need xcb, or wayland under KWin or sway";
         return std::nullopt;
     }
     const QByteArray display = qgetenv("DISPLAY");

@@ -4,6 +4,9 @@
 #include "GlobalHotkey.h"
 #include "KWinDesktop.h"
 #include "KdeHotkey.h"
+#include "SwayDesktop.h"
+#include "SwayHotkey.h"
+#include "SwayIpc.h"
 #include "WaylandClipboard.h"
 #include "X11Desktop.h"
 #include "common/Log.h"
@@ -38,21 +41,42 @@ bool kwinOnSessionBus() {
     return answers;
 }
 
+bool swayAnswers() {
+    const QByteArray socket = SwayIpc::socketFromEnvironment();
+    return !socket.isEmpty() &&
+           SwayIpc(socket).ask(SwayIpc::GetVersion, {}, std::chrono::milliseconds(500));
+}
+
+// The Wayland desktop the program captures on natively, if any.
+std::optional<SessionKind> nativeWayland(const SessionFacts& facts) {
+    if (facts.waylandDisplay.isEmpty()) {
+        return std::nullopt;
+    }
+    if (facts.kwinAnswers) {
+        return SessionKind::KWin;
+    }
+    if (facts.swayAnswers) {
+        return SessionKind::Sway;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 SessionChoice chooseSession(const SessionFacts& facts) {
     const bool wayland = !facts.waylandDisplay.isEmpty();
+    const std::optional<SessionKind> native = nativeWayland(facts);
     if (facts.qtPlatform.isEmpty()) {
-        if (wayland && facts.kwinAnswers) {
-            return {SessionKind::KWin, QByteArrayLiteral("wayland")};
+        if (native) {
+            return {*native, QByteArrayLiteral("wayland")};
         }
         return {wayland ? SessionKind::Xwayland : SessionKind::X11, QByteArrayLiteral("xcb")};
     }
     if (facts.qtPlatform.startsWith("xcb")) {
         return {wayland ? SessionKind::Xwayland : SessionKind::X11, {}};
     }
-    if (facts.qtPlatform.startsWith("wayland") && wayland && facts.kwinAnswers) {
-        return {SessionKind::KWin, {}};
+    if (facts.qtPlatform.startsWith("wayland") && native) {
+        return {*native, {}};
     }
     return {SessionKind::Elsewhere, {}};
 }
@@ -63,7 +87,9 @@ SessionFacts readSessionFacts() {
     facts.waylandDisplay = qgetenv("WAYLAND_DISPLAY");
     const bool mayRunOnWayland =
         facts.qtPlatform.isEmpty() || facts.qtPlatform.startsWith("wayland");
-    facts.kwinAnswers = !facts.waylandDisplay.isEmpty() && mayRunOnWayland && kwinOnSessionBus();
+    const bool wayland = !facts.waylandDisplay.isEmpty() && mayRunOnWayland;
+    facts.swayAnswers = wayland && swayAnswers();
+    facts.kwinAnswers = wayland && !facts.swayAnswers && kwinOnSessionBus();
     return facts;
 }
 
@@ -71,10 +97,13 @@ DesktopServices makeDesktopServices(SessionKind kind) {
     DesktopServices services;
     if (kind == SessionKind::KWin) {
         services.desktop = std::make_unique<KWinDesktop>(KWinScript::open());
+    } else if (kind == SessionKind::Sway) {
+        services.desktop = std::make_unique<SwayDesktop>(
+            std::make_unique<SwayIpc>(SwayIpc::socketFromEnvironment()));
     } else {
         services.desktop = std::make_unique<X11Desktop>();
     }
-    if (kind == SessionKind::KWin) {
+    if (isWaylandSession(kind)) {
         // Qt's own clipboard on Wayland needs a focused window of the program, which a
         // capture by hotkey never has: the compositor's data control sets it without focus.
         QString whyNot;
@@ -93,6 +122,10 @@ DesktopServices makeDesktopServices(SessionKind kind) {
 std::unique_ptr<Hotkey> makeHotkey(SessionKind kind) {
     if (kind == SessionKind::KWin) {
         return std::make_unique<KdeHotkey>();
+    }
+    if (kind == SessionKind::Sway) {
+        return std::make_unique<SwayHotkey>(
+            std::make_unique<SwayIpc>(SwayIpc::socketFromEnvironment()));
     }
     return std::make_unique<GlobalHotkey>();
 }

@@ -13,6 +13,7 @@ class Hotkey;
 enum class SessionKind {
     X11,       // an X server: the program's own X11 desktop
     KWin,      // a KDE Plasma Wayland session whose KWin answers on the session bus
+    Sway,      // a sway session whose IPC socket (SWAYSOCK) answers
     Xwayland,  // another Wayland session: through its X server, seeing only X applications
     Elsewhere, // a Qt platform the user chose that is neither (offscreen, say): no capture
 };
@@ -22,6 +23,7 @@ struct SessionFacts {
     QByteArray qtPlatform;     // QT_QPA_PLATFORM as the user set it
     QByteArray waylandDisplay; // WAYLAND_DISPLAY
     bool kwinAnswers = false;  // KWin's window scripting and screenshot interfaces are on the bus
+    bool swayAnswers = false;  // sway answers on the socket SWAYSOCK names
 };
 
 // The choice itself, and the Qt platform the program then runs on (empty: as the user set
@@ -33,8 +35,14 @@ struct SessionChoice {
 };
 SessionChoice chooseSession(const SessionFacts& facts);
 
-// Reads the facts: the environment, and one question to the session bus when the session
-// is Wayland. Asked before the application exists.
+// Whether the program captures on Qt's wayland platform: pixels, windows and the clipboard
+// through the compositor rather than an X server.
+inline bool isWaylandSession(SessionKind kind) {
+    return kind == SessionKind::KWin || kind == SessionKind::Sway;
+}
+
+// Reads the facts: the environment, one question to sway when SWAYSOCK is set, and one to
+// the session bus when the session is Wayland and not sway's. Asked before the application exists.
 SessionFacts readSessionFacts();
 
 // What the capture works through on the chosen desktop.

@@ -80,28 +80,37 @@ bool WaylandConnection::sync(const FdDeadline& deadline) {
     bool done = false;
     wl_callback* callback = wl_display_sync(display_);
     wl_callback_add_listener(callback, &kSyncListener, &done);
+    waitUntil([&done] { return done; }, deadline);
+    // Destroyed unanswered, the callback's answer is dropped when it comes.
+    wl_callback_destroy(callback);
+    return done;
+}
+
+bool WaylandConnection::waitUntil(const std::function<bool()>& done, const FdDeadline& deadline) {
     const int fd = wl_display_get_fd(display_);
-    while (!done && !failed_) {
+    while (!failed_) {
         if (wl_display_prepare_read(display_) != 0) {
             if (wl_display_dispatch_pending(display_) < 0) {
                 fail("handling");
             }
             continue;
         }
+        if (done()) {
+            wl_display_cancel_read(display_);
+            return true;
+        }
         if (!flush()) {
             wl_display_cancel_read(display_);
         } else if (!deadline.waitReadable(fd)) {
             wl_display_cancel_read(display_);
             qCWarning(lcMorvane) << "Wayland: the compositor did not answer in time";
-            break;
+            return false;
         } else if (wl_display_read_events(display_) < 0 ||
                    wl_display_dispatch_pending(display_) < 0) {
             fail("reading");
         }
     }
-    // Destroyed unanswered, the callback's answer is dropped when it comes.
-    wl_callback_destroy(callback);
-    return done;
+    return false;
 }
 
 void WaylandConnection::fail(const char* where) {

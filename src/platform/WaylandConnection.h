@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
 #include <memory>
 
 class QSocketNotifier;
@@ -35,6 +36,10 @@ public:
     // which only the listeners of this connection run. False when the deadline came first or
     // the connection failed.
     bool sync(const FdDeadline& deadline);
+    // Handles what the compositor sends, in the same kind of nested wait, until done() is
+    // true (checked after each batch of events) or the deadline comes: false then, or when
+    // the connection failed.
+    bool waitUntil(const std::function<bool()>& done, const FdDeadline& deadline);
 
 signals:
     // The compositor closed the connection, or it failed otherwise; sent once.

@@ -297,7 +297,7 @@ void Shell::openInBrowser(const QString& address) {
         context.clipboard = clipboard_.get();
         context.report = [this](const CaptureOutcome& outcome) { report(outcome); };
         // On Wayland no client may read the screen, nor knows where its own view lies.
-        context.pixelsFromView = sessionKind_ == SessionKind::KWin;
+        context.pixelsFromView = isWaylandSession(sessionKind_);
         browser_ = loadWebBrowser(context);
         if (!browser_) {
             return;

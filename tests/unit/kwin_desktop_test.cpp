@@ -13,6 +13,7 @@ struct SessionCase {
     const char* qtPlatform;
     const char* waylandDisplay;
     bool kwinAnswers;
+    bool swayAnswers;
     SessionKind kind;
     const char* runOn; // the Qt platform the program sets; "" leaves the user's
 };
@@ -21,21 +22,27 @@ class SessionChoiceTest : public ::testing::TestWithParam<SessionCase> {};
 
 TEST_P(SessionChoiceTest, FollowsTheSessionAndTheUsersPlatform) {
     const SessionCase& c = GetParam();
-    const SessionChoice choice = chooseSession({c.qtPlatform, c.waylandDisplay, c.kwinAnswers});
+    const SessionChoice choice =
+        chooseSession({c.qtPlatform, c.waylandDisplay, c.kwinAnswers, c.swayAnswers});
     EXPECT_EQ(choice.kind, c.kind);
     EXPECT_EQ(choice.qtPlatform, QByteArray(c.runOn));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Sessions, SessionChoiceTest,
-    ::testing::Values(SessionCase{"", "", false, SessionKind::X11, "xcb"},
-                      SessionCase{"", "wayland-0", true, SessionKind::KWin, "wayland"},
-                      SessionCase{"", "wayland-0", false, SessionKind::Xwayland, "xcb"},
-                      SessionCase{"xcb", "wayland-0", true, SessionKind::Xwayland, ""},
-                      SessionCase{"xcb", "", false, SessionKind::X11, ""},
-                      SessionCase{"wayland", "wayland-0", true, SessionKind::KWin, ""},
-                      SessionCase{"wayland", "wayland-0", false, SessionKind::Elsewhere, ""},
-                      SessionCase{"offscreen", "wayland-0", true, SessionKind::Elsewhere, ""}));
+    ::testing::Values(SessionCase{"", "", false, false, SessionKind::X11, "xcb"},
+                      SessionCase{"", "wayland-0", true, false, SessionKind::KWin, "wayland"},
+                      SessionCase{"", "wayland-0", false, true, SessionKind::Sway, "wayland"},
+                      SessionCase{"", "wayland-0", false, false, SessionKind::Xwayland, "xcb"},
+                      SessionCase{"", "", false, true, SessionKind::X11, "xcb"},
+                      SessionCase{"xcb", "wayland-0", true, false, SessionKind::Xwayland, ""},
+                      SessionCase{"xcb", "wayland-0", false, true, SessionKind::Xwayland, ""},
+                      SessionCase{"xcb", "", false, false, SessionKind::X11, ""},
+                      SessionCase{"wayland", "wayland-0", true, false, SessionKind::KWin, ""},
+                      SessionCase{"wayland", "wayland-0", false, true, SessionKind::Sway, ""},
+                      SessionCase{"wayland", "wayland-0", false, false, SessionKind::Elsewhere, ""},
+                      SessionCase{"offscreen", "wayland-0", true, false, SessionKind::Elsewhere,
+                                  ""}));
 
 TEST(KWinSnapshot, ReadsTheScriptsAnswerAndDropsWhatIsIncomplete) {
     const QByteArray answer = R"({"run": 7, "pointer": [12, 34], "windows": [
