@@ -11,6 +11,7 @@
 #include "support/RecordingCapture.h"
 #include "support/RecordingPrompts.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
@@ -208,4 +209,44 @@ TEST(SwayHotkeyBinding, BoundReplacedReleasedAndTheConfigurationsOwnRefused) {
 
     // with-sway's configuration binds Ctrl+Alt+Delete.
     EXPECT_FALSE(first.grab(kModControl | kModAlt, 0x2E));
+}
+
+// The whole way a user takes on sway: the real program binds its hotkey at start, sway runs
+// `morvane --capture` on the key, and the running program writes the capture.
+TEST(SwayProgram, TheHotkeyCapturesThroughItsBindingAndIsUnboundAtExit) {
+    QTemporaryDir home;
+    const QString shots = home.filePath(QStringLiteral("shots"));
+    QDir().mkpath(shots);
+    QDir().mkpath(home.filePath(QStringLiteral("config/Morvane")));
+    QFile settings(home.filePath(QStringLiteral("config/Morvane/Morvane.conf")));
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write("[config]\nsavepath=" + shots.toUtf8() + "\n");
+    settings.close();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("morvane.info=true"));
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.start(QStringLiteral(MORVANE_PROGRAM), {});
+    QByteArray log;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            log += program.readAll();
+            return log.contains("bound in sway");
+        },
+        10000))
+        << log.constData();
+    const auto files = [&] { return QDir(shots).entryList(QDir::Files).size(); };
+    const auto pressCtrlS = [] {
+        QProcess::execute(QStringLiteral("wtype"), {"-M", "ctrl", "-s", "30", "s", "-m", "ctrl"});
+    };
+    pressCtrlS();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return files() == 1; }, 5000)) << log.constData();
+
+    program.terminate();
+    ASSERT_TRUE(program.waitForFinished(10000));
+    pressCtrlS();
+    QTest::qWait(500);
+    EXPECT_EQ(files(), 1) << "the binding outlived the program";
 }
