@@ -116,6 +116,15 @@ std::optional<int> chooseDesktop(morvane::SessionKind& kind) {
         qCInfo(morvane::lcMorvane) << "sway session: capturing through sway";
         return std::nullopt;
     }
+    if (kind == morvane::SessionKind::Gnome || kind == morvane::SessionKind::Portal) {
+        if (qgetenv("QT_QPA_PLATFORM") == "xcb" &&
+            !morvane::xDisplayReachable(qgetenv("DISPLAY"))) {
+            qputenv("QT_QPA_PLATFORM", "wayland"); // an X server named but not there
+        }
+        qCInfo(morvane::lcMorvane) << "Wayland session: the screen through the desktop portal, on"
+                                   << qgetenv("QT_QPA_PLATFORM");
+        return std::nullopt;
+    }
     if (kind == morvane::SessionKind::Elsewhere) {
         // Honoured as given (for a test or a session without any desktop, say); the capture
         // and the hotkey do nothing there.

@@ -2,8 +2,10 @@
 
 #include "Clipboard.h"
 #include "GlobalHotkey.h"
+#include "GnomeHotkey.h"
 #include "KWinDesktop.h"
 #include "KdeHotkey.h"
+#include "PortalDesktop.h"
 #include "SwayDesktop.h"
 #include "SwayHotkey.h"
 #include "SwayIpc.h"
@@ -25,20 +27,55 @@ bool nameHasOwner(DBusConnection* connection, const char* name) {
     return owned;
 }
 
-bool kwinOnSessionBus() {
+// Whether the bus starts a service of the name when asked.
+bool nameActivatable(DBusConnection* connection, const char* name) {
+    DBusMessage* call =
+        dbus_message_new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                     "org.freedesktop.DBus", "ListActivatableNames");
+    if (!call) {
+        return false;
+    }
+    DBusMessage* reply = dbus_connection_send_with_reply_and_block(connection, call, 500, nullptr);
+    dbus_message_unref(call);
+    bool found = false;
+    DBusMessageIter args;
+    if (reply && dbus_message_iter_init(reply, &args) &&
+        dbus_message_iter_get_arg_type(&args) == DBUS_TYPE_ARRAY) {
+        DBusMessageIter names;
+        dbus_message_iter_recurse(&args, &names);
+        while (!found && dbus_message_iter_get_arg_type(&names) == DBUS_TYPE_STRING) {
+            const char* each = nullptr;
+            dbus_message_iter_get_basic(&names, &each);
+            found = each && qstrcmp(each, name) == 0;
+            dbus_message_iter_next(&names);
+        }
+    }
+    if (reply) {
+        dbus_message_unref(reply);
+    }
+    return found;
+}
+
+// The desktop services of a Wayland session that is not sway's, from the session bus.
+void readSessionBus(SessionFacts& facts) {
     DBusError error;
     dbus_error_init(&error);
     DBusConnection* connection = dbus_bus_get_private(DBUS_BUS_SESSION, &error);
     dbus_error_free(&error);
     if (!connection) {
-        return false;
+        return;
     }
     dbus_connection_set_exit_on_disconnect(connection, FALSE);
-    const bool answers = nameHasOwner(connection, "org.kde.KWin") &&
-                         nameHasOwner(connection, "org.kde.KWin.ScreenShot2");
+    facts.kwinAnswers = nameHasOwner(connection, "org.kde.KWin") &&
+                        nameHasOwner(connection, "org.kde.KWin.ScreenShot2");
+    if (!facts.kwinAnswers) {
+        const char portal[] = "org.freedesktop.portal.Desktop";
+        facts.gnomeAnswers = nameHasOwner(connection, "org.gnome.Shell");
+        facts.portalAnswers =
+            nameHasOwner(connection, portal) || nameActivatable(connection, portal);
+    }
     dbus_connection_close(connection);
     dbus_connection_unref(connection);
-    return answers;
 }
 
 bool swayAnswers() {
@@ -58,7 +95,14 @@ std::optional<SessionKind> nativeWayland(const SessionFacts& facts) {
     if (facts.swayAnswers) {
         return SessionKind::Sway;
     }
+    if (facts.portalAnswers) {
+        return facts.gnomeAnswers ? SessionKind::Gnome : SessionKind::Portal;
+    }
     return std::nullopt;
+}
+
+bool portalOnly(SessionKind kind) {
+    return kind == SessionKind::Gnome || kind == SessionKind::Portal;
 }
 
 } // namespace
@@ -68,11 +112,15 @@ SessionChoice chooseSession(const SessionFacts& facts) {
     const std::optional<SessionKind> native = nativeWayland(facts);
     if (facts.qtPlatform.isEmpty()) {
         if (native) {
-            return {*native, QByteArrayLiteral("wayland")};
+            const bool throughX = portalOnly(*native) && facts.x11Display;
+            return {*native, throughX ? QByteArrayLiteral("xcb") : QByteArrayLiteral("wayland")};
         }
         return {wayland ? SessionKind::Xwayland : SessionKind::X11, QByteArrayLiteral("xcb")};
     }
     if (facts.qtPlatform.startsWith("xcb")) {
+        if (native && portalOnly(*native)) {
+            return {*native, {}};
+        }
         return {wayland ? SessionKind::Xwayland : SessionKind::X11, {}};
     }
     if (facts.qtPlatform.startsWith("wayland") && native) {
@@ -85,11 +133,16 @@ SessionFacts readSessionFacts() {
     SessionFacts facts;
     facts.qtPlatform = qgetenv("QT_QPA_PLATFORM");
     facts.waylandDisplay = qgetenv("WAYLAND_DISPLAY");
+    facts.x11Display = !qgetenv("DISPLAY").isEmpty();
     const bool mayRunOnWayland =
         facts.qtPlatform.isEmpty() || facts.qtPlatform.startsWith("wayland");
-    const bool wayland = !facts.waylandDisplay.isEmpty() && mayRunOnWayland;
-    facts.swayAnswers = wayland && swayAnswers();
-    facts.kwinAnswers = wayland && !facts.swayAnswers && kwinOnSessionBus();
+    const bool wayland = !facts.waylandDisplay.isEmpty();
+    facts.swayAnswers = wayland && mayRunOnWayland && swayAnswers();
+    if (wayland && !facts.swayAnswers) {
+        readSessionBus(facts);
+        // KWin's windows and pixels are reached only from a Wayland client.
+        facts.kwinAnswers = facts.kwinAnswers && mayRunOnWayland;
+    }
     return facts;
 }
 
@@ -100,6 +153,10 @@ DesktopServices makeDesktopServices(SessionKind kind) {
     } else if (kind == SessionKind::Sway) {
         services.desktop = std::make_unique<SwayDesktop>(
             std::make_unique<SwayIpc>(SwayIpc::socketFromEnvironment()));
+    } else if (kind == SessionKind::Gnome) {
+        services.desktop = std::make_unique<PortalDesktop>(QStringLiteral("GNOME"));
+    } else if (kind == SessionKind::Portal) {
+        services.desktop = std::make_unique<PortalDesktop>(QStringLiteral("此桌面"));
     } else {
         services.desktop = std::make_unique<X11Desktop>();
     }
@@ -109,6 +166,12 @@ DesktopServices makeDesktopServices(SessionKind kind) {
         QString whyNot;
         if (std::unique_ptr<WaylandClipboard> clipboard = WaylandClipboard::create(&whyNot)) {
             services.clipboard = std::move(clipboard);
+            return services;
+        }
+        if (qgetenv("QT_QPA_PLATFORM").startsWith("xcb")) {
+            // The desktop shares the clipboard of its X server, which needs no focus.
+            qCInfo(lcMorvane) << "clipboard through the X server:" << whyNot;
+            services.clipboard = std::make_unique<QtClipboard>();
             return services;
         }
         qCWarning(lcMorvane) << "no clipboard without focus:" << whyNot
@@ -126,6 +189,14 @@ std::unique_ptr<Hotkey> makeHotkey(SessionKind kind) {
     if (kind == SessionKind::Sway) {
         return std::make_unique<SwayHotkey>(
             std::make_unique<SwayIpc>(SwayIpc::socketFromEnvironment()));
+    }
+    if (kind == SessionKind::Gnome) {
+        return std::make_unique<GnomeHotkey>();
+    }
+    if (kind == SessionKind::Portal) {
+        // No Wayland desktop lets a program take a key: the user binds `morvane --capture`
+        // in the desktop's own settings.
+        return std::make_unique<NoHotkey>();
     }
     return std::make_unique<GlobalHotkey>();
 }

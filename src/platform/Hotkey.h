@@ -24,4 +24,14 @@ signals:
     void pressed();
 };
 
+// Where the desktop lets no program have a key: any combination is refused, and the user
+// binds the program's --capture in the desktop's own settings instead.
+class NoHotkey final : public Hotkey {
+public:
+    bool grab(int /*modifierFlags*/, std::optional<std::uint32_t> keyCode) override {
+        return !keyCode;
+    }
+    void release() override {}
+};
+
 } // namespace morvane

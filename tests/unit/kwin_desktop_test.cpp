@@ -12,8 +12,7 @@ using namespace morvane;
 struct SessionCase {
     const char* qtPlatform;
     const char* waylandDisplay;
-    bool kwinAnswers;
-    bool swayAnswers;
+    const char* answers; // who answers: kwin, sway, gnome, portal; x for an X server named
     SessionKind kind;
     const char* runOn; // the Qt platform the program sets; "" leaves the user's
 };
@@ -22,27 +21,40 @@ class SessionChoiceTest : public ::testing::TestWithParam<SessionCase> {};
 
 TEST_P(SessionChoiceTest, FollowsTheSessionAndTheUsersPlatform) {
     const SessionCase& c = GetParam();
-    const SessionChoice choice =
-        chooseSession({c.qtPlatform, c.waylandDisplay, c.kwinAnswers, c.swayAnswers});
+    const QList<QByteArray> answers = QByteArray(c.answers).split('+');
+    SessionFacts facts{c.qtPlatform, c.waylandDisplay};
+    facts.kwinAnswers = answers.contains("kwin");
+    facts.swayAnswers = answers.contains("sway");
+    facts.gnomeAnswers = answers.contains("gnome");
+    facts.portalAnswers = answers.contains("portal");
+    facts.x11Display = answers.contains("x");
+    const SessionChoice choice = chooseSession(facts);
     EXPECT_EQ(choice.kind, c.kind);
     EXPECT_EQ(choice.qtPlatform, QByteArray(c.runOn));
 }
 
+constexpr const char* kW = "wayland-0";
 INSTANTIATE_TEST_SUITE_P(
     Sessions, SessionChoiceTest,
-    ::testing::Values(SessionCase{"", "", false, false, SessionKind::X11, "xcb"},
-                      SessionCase{"", "wayland-0", true, false, SessionKind::KWin, "wayland"},
-                      SessionCase{"", "wayland-0", false, true, SessionKind::Sway, "wayland"},
-                      SessionCase{"", "wayland-0", false, false, SessionKind::Xwayland, "xcb"},
-                      SessionCase{"", "", false, true, SessionKind::X11, "xcb"},
-                      SessionCase{"xcb", "wayland-0", true, false, SessionKind::Xwayland, ""},
-                      SessionCase{"xcb", "wayland-0", false, true, SessionKind::Xwayland, ""},
-                      SessionCase{"xcb", "", false, false, SessionKind::X11, ""},
-                      SessionCase{"wayland", "wayland-0", true, false, SessionKind::KWin, ""},
-                      SessionCase{"wayland", "wayland-0", false, true, SessionKind::Sway, ""},
-                      SessionCase{"wayland", "wayland-0", false, false, SessionKind::Elsewhere, ""},
-                      SessionCase{"offscreen", "wayland-0", true, false, SessionKind::Elsewhere,
-                                  ""}));
+    ::testing::Values(SessionCase{"", "", "", SessionKind::X11, "xcb"},
+                      SessionCase{"", kW, "kwin", SessionKind::KWin, "wayland"},
+                      SessionCase{"", kW, "sway", SessionKind::Sway, "wayland"},
+                      SessionCase{"", kW, "", SessionKind::Xwayland, "xcb"},
+                      SessionCase{"", "", "sway", SessionKind::X11, "xcb"},
+                      SessionCase{"", kW, "gnome+portal+x", SessionKind::Gnome, "xcb"},
+                      SessionCase{"", kW, "gnome+portal", SessionKind::Gnome, "wayland"},
+                      SessionCase{"", kW, "gnome", SessionKind::Xwayland, "xcb"},
+                      SessionCase{"", kW, "portal+x", SessionKind::Portal, "xcb"},
+                      SessionCase{"", kW, "kwin+portal+x", SessionKind::KWin, "wayland"},
+                      SessionCase{"xcb", kW, "kwin", SessionKind::Xwayland, ""},
+                      SessionCase{"xcb", kW, "sway", SessionKind::Xwayland, ""},
+                      SessionCase{"xcb", kW, "gnome+portal+x", SessionKind::Gnome, ""},
+                      SessionCase{"xcb", "", "", SessionKind::X11, ""},
+                      SessionCase{"wayland", kW, "kwin", SessionKind::KWin, ""},
+                      SessionCase{"wayland", kW, "sway", SessionKind::Sway, ""},
+                      SessionCase{"wayland", kW, "portal", SessionKind::Portal, ""},
+                      SessionCase{"wayland", kW, "", SessionKind::Elsewhere, ""},
+                      SessionCase{"offscreen", kW, "kwin", SessionKind::Elsewhere, ""}));
 
 TEST(KWinSnapshot, ReadsTheScriptsAnswerAndDropsWhatIsIncomplete) {
     const QByteArray answer = R"({"run": 7, "pointer": [12, 34], "windows": [
