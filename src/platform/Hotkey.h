@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <cstdint>
 #include <optional>
 
@@ -19,6 +20,9 @@ public:
     virtual bool grab(int modifierFlags, std::optional<std::uint32_t> keyCode) = 0;
     // Gives the combination back to the desktop; safe to call more than once.
     virtual void release() = 0;
+    // Why grab() refused, in words for the user, where the reason is not that another program
+    // holds the combination; empty otherwise.
+    virtual QString refusal() const { return {}; }
 
 signals:
     void pressed();
@@ -32,6 +36,10 @@ public:
         return !keyCode;
     }
     void release() override {}
+    QString refusal() const override {
+        return QStringLiteral("此桌面不让程序设置全局组合键。请在桌面的键盘设置中把组合键绑定到命令"
+                              "“morvane --capture”。");
+    }
 };
 
 } // namespace morvane

@@ -145,10 +145,12 @@ void Shell::registerHotkey() {
     const QString modifier = main_->Combo1->currentText();
     const QString key = main_->Combo2->currentText();
     if (!hotkey_->grab(ModifierFlags(modifier), hotkeyKeyCode(key))) {
-        announce(
-            QStringLiteral("抓图组合键不可用"),
-            QStringLiteral("组合键 %1+%2 无法使用，可能已被其他程序占用。请另选组合键后按“确定”。")
-                .arg(modifier, key));
+        const QString why = hotkey_->refusal();
+        announce(QStringLiteral("抓图组合键不可用"),
+                 why.isEmpty() ? QStringLiteral("组合键 %1+%2 无法使用，可能已被其他程序占用。"
+                                                "请另选组合键后按“确定”。")
+                                     .arg(modifier, key)
+                               : why);
     }
 }
 
