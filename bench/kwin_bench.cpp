@@ -17,7 +17,7 @@
 //     window of one colour (median of RUNS) with its screenshot alone; a control capture
 //     over the Qt test button on the accessibility bus (median of CONTROL_RUNS) with the
 //     bus look-up alone.
-#include "BenchStats.h"
+#include "SessionBench.h"
 #include "capture/CaptureFile.h"
 #include "capture/Dispatcher.h"
 #include "common/Prompts.h"
@@ -49,10 +49,6 @@ QString inputTool() {
     return qEnvironmentVariable("MORVANE_KWIN_INPUT");
 }
 
-double msSince(const QElapsedTimer& clock) {
-    return static_cast<double>(clock.nsecsElapsed()) / 1e6;
-}
-
 bool input(const QStringList& commands) {
     QProcess tool;
     tool.start(inputTool(), commands);
@@ -64,64 +60,37 @@ void movePointer(QPoint to) {
 }
 
 int hotkey(const QString& program, int presses, int idle) {
-    const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    const off_t rowBytes = (static_cast<off_t>(screen.width()) * 3 + 3) & ~off_t{3};
-    const off_t expected = 54 + rowBytes * screen.height();
-    QTemporaryDir dir;
-    const QString shots = dir.filePath(QStringLiteral("shots"));
-    QDir().mkpath(shots);
-    QDir().mkpath(dir.filePath(QStringLiteral("config/Morvane")));
-    QFile settings(dir.filePath(QStringLiteral("config/Morvane/Morvane.conf")));
-    settings.open(QIODevice::WriteOnly);
-    settings.write("[config]\nsavepath=" + shots.toUtf8() + "\n");
-    settings.close();
+    const off_t expected = bench::fullScreenBmpSize();
+    bench::BenchProgram morvane;
+    if (!morvane.start(program, "registered", 10000)) {
+        std::fprintf(stderr, "kwin_bench: the program did not take its hotkey in 10 s\n");
+        return 1;
+    }
+    QThread::sleep(1); // the start's last work done
 
-    // The session's runtime folder stays: KWin's socket is in it.
-    QProcess morvane;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-    morvane.setProcessEnvironment(env);
-    morvane.start(program, {});
-    QThread::sleep(3); // started, hotkey registered, idle
-
-    const bench::Usage quietStart = bench::usageOf(morvane.processId());
+    const bench::Usage quietStart = bench::usageOf(morvane.process.processId());
     QThread::sleep(static_cast<unsigned long>(idle));
-    const bench::Quiet quiet = bench::between(quietStart, bench::usageOf(morvane.processId()));
+    const bench::Quiet quiet =
+        bench::between(quietStart, bench::usageOf(morvane.process.processId()));
     std::printf("kwin_idle_cpu_ms_context_switches_over_%ds: %.0f %ld (%d threads ended)\n", idle,
                 quiet.cpuMs, quiet.switches, quiet.threadsEnded);
 
-    const QByteArray folder = QFile::encodeName(shots);
+    const QByteArray folder = QFile::encodeName(morvane.shots);
     std::set<std::string> known;
-    std::vector<double> times;
-    const bench::Usage before = bench::usageOf(morvane.processId());
-    const timespec step{0, 200'000};
-    for (int i = 0; i < presses; ++i) {
-        QElapsedTimer clock;
-        clock.start();
-        QProcess tool;
-        tool.start(inputTool(), {QStringLiteral("keys"), QStringLiteral("ctrl+s")});
-        std::string name;
-        while ((name = bench::newFileOfSize(folder, expected, known)).empty() &&
-               clock.elapsed() < 5000) {
-            nanosleep(&step, nullptr);
-        }
-        const double ms = msSince(clock);
-        tool.waitForFinished(5000);
-        if (name.empty()) {
-            std::fprintf(stderr, "kwin_bench: no complete capture file after press %d\n", i + 1);
-            return 1;
-        }
-        times.push_back(ms);
-        known.insert(name);
-        QThread::msleep(100); // the program idle again
+    const bench::Usage before = bench::usageOf(morvane.process.processId());
+    const std::vector<double> times =
+        bench::toFile(inputTool(), {QStringLiteral("keys"), QStringLiteral("ctrl+s")}, presses,
+                      folder, expected, known);
+    if (times.empty()) {
+        return 1;
     }
-    const bench::Usage after = bench::usageOf(morvane.processId());
+    const bench::Usage after = bench::usageOf(morvane.process.processId());
     std::vector<double> alone;
     for (int i = 0; i < presses; ++i) {
         QElapsedTimer clock;
         clock.start();
         input({QStringLiteral("keys"), QStringLiteral("shift")});
-        alone.push_back(msSince(clock));
+        alone.push_back(bench::msSince(clock));
     }
     std::printf("kwin_hotkey_press_to_file_ms_median: %.2f\n", bench::median(times));
     std::printf("kwin_hotkey_press_to_file_ms_min: %.2f\n",
@@ -129,37 +98,7 @@ int hotkey(const QString& program, int presses, int idle) {
     std::printf("kwin_hotkey_program_cpu_ms_per_press: %.2f\n",
                 (after.cpuMs - before.cpuMs) / static_cast<double>(presses));
     std::printf("kwin_input_keys_alone_ms_median: %.2f\n", bench::median(alone));
-    morvane.terminate();
-    morvane.waitForFinished(5000);
     return 0;
-}
-
-struct Host final : CaptureHost {
-    QString folder;
-    CaptureMode mode = CaptureMode::FullScreen;
-    QString saveFolder() const override { return folder; }
-    CaptureMode captureMode() const override { return mode; }
-    bool pointerOverlay() const override { return mode == CaptureMode::FullScreen; }
-    void holdPicture(const QImage&) override {}
-    void disarmDelayedCapture() override {}
-};
-
-struct SilentPrompts final : Prompts {
-    void message(const QString&, MessageScope) override {}
-    QString input(const QString&, const QString&, const QString&) override { return {}; }
-};
-
-// The median of `runs` timed calls, the application's events handled between them.
-double medianMs(int runs, const std::function<void()>& call) {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer clock;
-        clock.start();
-        call();
-        times.push_back(msSince(clock));
-        QCoreApplication::processEvents();
-    }
-    return bench::median(times);
 }
 
 // The snapshot's id of the window with the caption; 0 when KWin does not show it in 10 s.
@@ -185,9 +124,9 @@ int capture(int runs, int controlRuns) {
     DesktopServices services = makeDesktopServices(SessionKind::KWin);
     Desktop& desktop = *services.desktop;
     AtspiLookup lookup{desktop};
-    Host host;
+    bench::Host host;
     host.folder = dir.path();
-    SilentPrompts prompts;
+    bench::SilentPrompts prompts;
     Dispatcher dispatcher(host, desktop, prompts, *services.clipboard);
     dispatcher.setAccessibleLookup(&lookup);
     bool wrote = true;
@@ -200,13 +139,13 @@ int capture(int runs, int controlRuns) {
     for (int i = 0; i < 5; ++i) { // the first sets up the connections and buffers
         captureOnce();
     }
-    const double full = medianMs(runs, captureOnce);
-    const double snapshot = medianMs(runs, [&] { desktop.pointerPosition(); });
+    const double full = bench::medianMs(runs, captureOnce);
+    const double snapshot = bench::medianMs(runs, [&] { desktop.pointerPosition(); });
     QImage picture;
     const QRect primary = desktop.primaryScreenRect();
-    const double shot = medianMs(runs, [&] { picture = desktop.grabScreen(primary); });
-    const double clipboard = medianMs(runs, [&] { services.clipboard->setImage(picture); });
-    const double file = medianMs(runs, [&] {
+    const double shot = bench::medianMs(runs, [&] { picture = desktop.grabScreen(primary); });
+    const double clipboard = bench::medianMs(runs, [&] { services.clipboard->setImage(picture); });
+    const double file = bench::medianMs(runs, [&] {
         const CaptureFileResult result = writeCaptureFile(dir.path(), QStringLiteral("F"), picture);
         wrote = wrote && result.written();
         QFile::remove(result.path);
@@ -229,9 +168,9 @@ int capture(int runs, int controlRuns) {
     movePointer(frame.center());
     host.mode = CaptureMode::Window;
     captureOnce();
-    const double windowCapture = medianMs(runs, captureOnce);
+    const double windowCapture = bench::medianMs(runs, captureOnce);
     const WindowId again = windowTitled(desktop, "Bench Window"); // in a fresh snapshot
-    const double windowShot = medianMs(runs, [&] { desktop.grabWindow(again, frame); });
+    const double windowShot = bench::medianMs(runs, [&] { desktop.grabWindow(again, frame); });
     std::printf("kwin_window_capture_ms_median_and_screenshot_alone: %.2f %.2f (%dx%d)\n",
                 windowCapture, windowShot, frame.width(), frame.height());
     window.hide();
@@ -261,12 +200,13 @@ int capture(int runs, int controlRuns) {
     dispatcher.DoCapture();
     const QSize controlSize = QImage(dispatcher.lastFile(), "BMP").size();
     QFile::remove(dispatcher.lastFile());
-    const double controlCapture = medianMs(controlRuns, captureOnce);
+    const double controlCapture = bench::medianMs(controlRuns, captureOnce);
     desktop.pointerPosition();
     const QPoint at = control.center();
     const WindowId under = desktop.windowAt(at);
     const QRect underRect = desktop.windowRect(under);
-    const double look = medianMs(controlRuns, [&] { lookup.elementAt(under, underRect, at); });
+    const double look =
+        bench::medianMs(controlRuns, [&] { lookup.elementAt(under, underRect, at); });
     std::printf("kwin_control_capture_ms_median_and_bus_lookup_alone: %.2f %.2f (%dx%d, "
                 "button %dx%d)\n",
                 controlCapture, look, controlSize.width(), controlSize.height(), control.width(),

@@ -16,9 +16,7 @@
 //     capture (median of RUNS) with sway's screencopy alone, and a window capture over a
 //     floating Qt window of one colour, focused as the pointer would focus it (median of RUNS),
 //     with its screencopy alone.
-#include "BenchStats.h"
-#include "capture/Dispatcher.h"
-#include "common/Prompts.h"
+#include "SessionBench.h"
 #include "platform/DesktopSession.h"
 
 #include <QApplication>
@@ -42,10 +40,6 @@ using namespace morvane;
 
 namespace {
 
-double msSince(const QElapsedTimer& clock) {
-    return static_cast<double>(clock.nsecsElapsed()) / 1e6;
-}
-
 bool swaymsg(const QString& command) {
     QProcess process;
     process.start(QStringLiteral("swaymsg"), {command});
@@ -53,94 +47,32 @@ bool swaymsg(const QString& command) {
            process.exitCode() == 0;
 }
 
-// Waits up to `ms` for the file to hold the text; the program's log is written to a file so
-// that a full pipe never stalls it.
-bool waitForLog(const QString& path, const QByteArray& text, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) {
-        QFile log(path);
-        if (log.open(QIODevice::ReadOnly) && log.readAll().contains(text)) {
-            return true;
-        }
-        QThread::msleep(50);
-    }
-    return false;
-}
-
-// Times from starting `command` to a new complete file in the folder, once per run; empty
-// when a run writes none within 5 s. Each file found joins `known`.
-std::vector<double> toFile(const QString& program, const QStringList& args, int runs,
-                           const QByteArray& folder, off_t expected, std::set<std::string>& known) {
-    std::vector<double> times;
-    const timespec step{0, 200'000};
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer clock;
-        clock.start();
-        QProcess tool;
-        tool.start(program, args);
-        std::string name;
-        while ((name = bench::newFileOfSize(folder, expected, known)).empty() &&
-               clock.elapsed() < 5000) {
-            nanosleep(&step, nullptr);
-        }
-        const double ms = msSince(clock);
-        tool.waitForFinished(5000);
-        if (name.empty()) {
-            std::fprintf(stderr, "sway_bench: no complete capture file after %s run %d\n",
-                         qPrintable(program), i + 1);
-            return {};
-        }
-        times.push_back(ms);
-        known.insert(name);
-        QThread::msleep(100); // the program idle again
-    }
-    return times;
-}
-
 int hotkey(const QString& program, int presses, int idle) {
-    const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    const off_t rowBytes = (static_cast<off_t>(screen.width()) * 3 + 3) & ~off_t{3};
-    const off_t expected = 54 + rowBytes * screen.height();
-    QTemporaryDir dir;
-    const QString shots = dir.filePath(QStringLiteral("shots"));
-    QDir().mkpath(shots);
-    QDir().mkpath(dir.filePath(QStringLiteral("config/Morvane")));
-    QFile settings(dir.filePath(QStringLiteral("config/Morvane/Morvane.conf")));
-    settings.open(QIODevice::WriteOnly);
-    settings.write("[config]\nsavepath=" + shots.toUtf8() + "\n");
-    settings.close();
-
-    QProcess morvane;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("morvane.info=true"));
-    morvane.setProcessEnvironment(env);
-    const QString log = dir.filePath(QStringLiteral("morvane.log"));
-    morvane.setProcessChannelMode(QProcess::MergedChannels);
-    morvane.setStandardOutputFile(log);
-    morvane.start(program, {});
-    if (!waitForLog(log, "bound in sway", 10000)) {
+    const off_t expected = bench::fullScreenBmpSize();
+    bench::BenchProgram morvane;
+    if (!morvane.start(program, "bound in sway", 10000)) {
         std::fprintf(stderr, "sway_bench: the program made no binding in 10 s\n");
         return 1;
     }
     QThread::sleep(1); // the start's last work done
 
-    const bench::Usage quietStart = bench::usageOf(morvane.processId());
+    const bench::Usage quietStart = bench::usageOf(morvane.process.processId());
     QThread::sleep(static_cast<unsigned long>(idle));
-    const bench::Quiet quiet = bench::between(quietStart, bench::usageOf(morvane.processId()));
+    const bench::Quiet quiet =
+        bench::between(quietStart, bench::usageOf(morvane.process.processId()));
     std::printf("sway_idle_cpu_ms_context_switches_over_%ds: %.0f %ld (%d threads ended)\n", idle,
                 quiet.cpuMs, quiet.switches, quiet.threadsEnded);
 
-    const QByteArray folder = QFile::encodeName(shots);
+    const QByteArray folder = QFile::encodeName(morvane.shots);
     std::set<std::string> known;
     const QString wtype = QStringLiteral("wtype");
-    const bench::Usage before = bench::usageOf(morvane.processId());
-    const std::vector<double> times = toFile(wtype, {"-M", "ctrl", "-s", "30", "s", "-m", "ctrl"},
-                                             presses, folder, expected, known);
-    const bench::Usage after = bench::usageOf(morvane.processId());
+    const bench::Usage before = bench::usageOf(morvane.process.processId());
+    const std::vector<double> times = bench::toFile(
+        wtype, {"-M", "ctrl", "-s", "30", "s", "-m", "ctrl"}, presses, folder, expected, known);
+    const bench::Usage after = bench::usageOf(morvane.process.processId());
     const std::vector<double> direct =
-        times.empty() ? times : toFile(program, {"--capture"}, presses, folder, expected, known);
+        times.empty() ? times
+                      : bench::toFile(program, {"--capture"}, presses, folder, expected, known);
     if (direct.empty()) {
         return 1;
     }
@@ -149,7 +81,7 @@ int hotkey(const QString& program, int presses, int idle) {
         QElapsedTimer clock;
         clock.start();
         QProcess::execute(wtype, {"-M", "ctrl", "-s", "30", "d", "-m", "ctrl"}); // bound to nothing
-        alone.push_back(msSince(clock));
+        alone.push_back(bench::msSince(clock));
     }
     std::printf("sway_hotkey_press_to_file_ms_median: %.2f\n", bench::median(times));
     std::printf("sway_hotkey_press_to_file_ms_min: %.2f\n",
@@ -159,37 +91,7 @@ int hotkey(const QString& program, int presses, int idle) {
     std::printf("sway_wtype_alone_ms_median: %.2f\n", bench::median(alone));
     std::printf("sway_morvane_capture_to_file_ms_median_min: %.2f %.2f\n", bench::median(direct),
                 *std::min_element(direct.begin(), direct.end()));
-    morvane.terminate();
-    morvane.waitForFinished(5000);
     return 0;
-}
-
-struct Host final : CaptureHost {
-    QString folder;
-    CaptureMode mode = CaptureMode::FullScreen;
-    QString saveFolder() const override { return folder; }
-    CaptureMode captureMode() const override { return mode; }
-    bool pointerOverlay() const override { return mode == CaptureMode::FullScreen; }
-    void holdPicture(const QImage&) override {}
-    void disarmDelayedCapture() override {}
-};
-
-struct SilentPrompts final : Prompts {
-    void message(const QString&, MessageScope) override {}
-    QString input(const QString&, const QString&, const QString&) override { return {}; }
-};
-
-// The median of `runs` timed calls, the application's events handled between them.
-double medianMs(int runs, const std::function<void()>& call) {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer clock;
-        clock.start();
-        call();
-        times.push_back(msSince(clock));
-        QCoreApplication::processEvents();
-    }
-    return bench::median(times);
 }
 
 // Focuses the window with the caption once sway shows it; its id in the desktop's fresh
@@ -216,9 +118,9 @@ int capture(int runs) {
     QTemporaryDir dir;
     DesktopServices services = makeDesktopServices(SessionKind::Sway);
     Desktop& desktop = *services.desktop;
-    Host host;
+    bench::Host host;
     host.folder = dir.path();
-    SilentPrompts prompts;
+    bench::SilentPrompts prompts;
     Dispatcher dispatcher(host, desktop, prompts, *services.clipboard);
     bool wrote = true;
     const auto captureOnce = [&] {
@@ -230,9 +132,9 @@ int capture(int runs) {
     for (int i = 0; i < 5; ++i) { // the first sets up the connections and buffers
         captureOnce();
     }
-    const double full = medianMs(runs, captureOnce);
+    const double full = bench::medianMs(runs, captureOnce);
     const QRect primary = desktop.primaryScreenRect();
-    const double shot = medianMs(runs, [&] { desktop.grabScreen(primary); });
+    const double shot = bench::medianMs(runs, [&] { desktop.grabScreen(primary); });
     std::printf("sway_fullscreen_capture_ms_median_and_screencopy_alone: %.2f %.2f\n", full, shot);
 
     QWidget window;
@@ -249,9 +151,9 @@ int capture(int runs) {
     QThread::msleep(300); // its first frames drawn
     host.mode = CaptureMode::Window;
     captureOnce();
-    const double windowCapture = medianMs(runs, captureOnce);
+    const double windowCapture = bench::medianMs(runs, captureOnce);
     const WindowId again = focusWindow(desktop, "Bench Window"); // in a fresh snapshot
-    const double windowShot = medianMs(runs, [&] { desktop.grabWindow(again, frame); });
+    const double windowShot = bench::medianMs(runs, [&] { desktop.grabWindow(again, frame); });
     std::printf("sway_window_capture_ms_median_and_screencopy_alone: %.2f %.2f (%dx%d)\n",
                 windowCapture, windowShot, frame.width(), frame.height());
     if (!wrote || id == 0) {
