@@ -98,8 +98,10 @@ std::optional<int> handleCommandLine(int argc, char* argv[]) {
 }
 
 // The desktop is chosen before the application exists: it decides Qt's platform. In a KDE
-// Plasma Wayland session or a sway session the program runs natively on Wayland; in another
-// Wayland session it goes through the session's X server. A platform the user chose is honoured.
+// Plasma Wayland session or a sway session the program runs natively on Wayland; on GNOME, or
+// another Wayland desktop whose portal answers, it takes the screen from the portal (through
+// the session's X server, where there is one); in any other Wayland session it goes through the
+// session's X server. A platform the user chose is honoured.
 // Without the display the choice needs, it says so and ends, rather than let Qt abort. A status to
 // end with, or nothing to go on starting.
 std::optional<int> chooseDesktop(morvane::SessionKind& kind) {

@@ -41,6 +41,9 @@ QRect PortalDesktop::primaryScreenRect() {
 }
 
 QImage PortalDesktop::cut(const QImage& desktop, QSize desktopSize, const QRect& rect) {
+    if (desktop.size() == desktopSize && desktop.rect().contains(rect)) {
+        return desktop.copy(rect); // the usual case: one pixel for each, inside the picture
+    }
     QImage image(rect.size(), QImage::Format_RGB32);
     image.fill(Qt::black);
     if (desktopSize.isEmpty() || desktop.isNull()) {

@@ -1,7 +1,10 @@
+#include "capture/Dispatcher.h"
 #include "platform/GnomeHotkey.h"
 #include "platform/KeyCodes.h"
 #include "platform/PortalDesktop.h"
 #include "platform/PortalScreenShot.h"
+#include "support/RecordingCapture.h"
+#include "support/RecordingPrompts.h"
 
 #include <memory>
 
@@ -121,10 +124,27 @@ TEST(PortalDesktop, CutsTheScreensPartAtScreenSizeAndNamesWhatItCannotDo) {
     EXPECT_GT(part.pixelColor(9, 9).blue(), 200);
     EXPECT_LT(part.pixelColor(9, 9).red(), 60);
     EXPECT_EQ(part.pixelColor(15, 15), QColor(Qt::black)); // beyond the desktop
+    EXPECT_TRUE(PortalDesktop::cut(desktop, QSize(200, 100), QRect(190, 90, 10, 10)) ==
+                desktop.copy(190, 90, 10, 10)); // at scale 1
 
     PortalDesktop gnome(QStringLiteral("GNOME"));
     gnome.pointerPosition();
     EXPECT_TRUE(gnome.windowRect(gnome.windowAt({1, 1})).isEmpty());
     EXPECT_TRUE(gnome.grabFailure().startsWith(QStringLiteral("GNOME 不让程序得知鼠标下的窗口")));
     EXPECT_FALSE(gnome.pointerImage());
+}
+
+// With no window to read an address from, web mode takes the one the user copied.
+TEST(PortalDesktop, WebModeOpensTheCopiedAddress) {
+    PortalDesktop desktop(QStringLiteral("GNOME"));
+    test::RecordingHost host;
+    host.folder = QStringLiteral("/tmp");
+    host.mode = CaptureMode::WebPage;
+    test::RecordingPrompts prompts;
+    test::RecordingClipboard clipboard;
+    clipboard.copied = QStringLiteral("https://example.org/page");
+    test::RecordingOpener opener;
+    Dispatcher dispatcher(host, desktop, prompts, clipboard, &opener);
+    dispatcher.DoCapture();
+    EXPECT_EQ(opener.addresses, QStringList({QStringLiteral("https://example.org/page")}));
 }
