@@ -43,7 +43,7 @@ stitched together. Each capture goes to the clipboard and into a numbered
 BMP file in the chosen folder. A crop window cuts a part out of a bitmap.
 
 The interface is in Simplified Chinese. Morvane runs on X11 desktops and in
-the Wayland sessions of KDE Plasma and sway.")
+the Wayland sessions of KDE Plasma, sway and GNOME (full screen only).")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
