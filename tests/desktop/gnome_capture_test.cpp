@@ -153,12 +153,17 @@ TEST(GnomeProgram, TheHotkeyCapturesThroughTheSettingsDaemonAndIsRemovedAtExit) 
         }
     }
     ASSERT_EQ(files(), 1) << (log + program.readAll()).constData();
-    // The picture went onto the X server's clipboard, which GNOME hands to Wayland applications.
-    QProcess paste;
-    paste.start(QStringLiteral("timeout"), {QStringLiteral("5"), QStringLiteral("wl-paste"),
-                                            QStringLiteral("--type"), QStringLiteral("image/png")});
-    ASSERT_TRUE(paste.waitForFinished(10000));
-    EXPECT_TRUE(paste.readAllStandardOutput().startsWith("\x89PNG\r\n"));
+    // The picture went onto the X server's clipboard, which GNOME hands on to Wayland
+    // applications as soon as it has seen the new owner.
+    const auto pastedPng = [] {
+        QProcess paste;
+        paste.start(QStringLiteral("timeout"),
+                    {QStringLiteral("2"), QStringLiteral("wl-paste"), QStringLiteral("--type"),
+                     QStringLiteral("image/png")});
+        return paste.waitForFinished(5000) &&
+               paste.readAllStandardOutput().startsWith("\x89PNG\r\n");
+    };
+    EXPECT_TRUE(QTest::qWaitFor(pastedPng, 5000));
 
     program.terminate();
     ASSERT_TRUE(program.waitForFinished(10000));
