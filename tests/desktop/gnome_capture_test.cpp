@@ -5,6 +5,7 @@
 #include "platform/DesktopSession.h"
 #include "platform/PortalDesktop.h"
 #include "platform/PortalScreenShot.h"
+#include "support/ColouredWindow.h"
 #include "support/RecordingCapture.h"
 #include "support/RecordingPrompts.h"
 
@@ -40,11 +41,7 @@ QString gsettingsList() {
 
 // A window of one colour over the whole primary screen, drawn before the test goes on.
 std::unique_ptr<QWidget> fullScreenWindow(QColor colour) {
-    auto window = std::make_unique<QWidget>();
-    QPalette palette = window->palette();
-    palette.setColor(QPalette::Window, colour);
-    window->setPalette(palette);
-    window->setAutoFillBackground(true);
+    auto window = test::colouredWindow(QStringLiteral("Full"), colour);
     window->showFullScreen();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get(), 10000));
     QTest::qWait(500); // the shell's own animations over

@@ -5,6 +5,7 @@
 #include "capture/Dispatcher.h"
 #include "platform/Accessibility.h"
 #include "platform/KWinDesktop.h"
+#include "support/ColouredWindow.h"
 #include "support/KWinSession.h"
 #include "support/RecordingCapture.h"
 #include "support/RecordingPrompts.h"
@@ -68,21 +69,6 @@ bool allPixels(const QImage& image, QRgb colour) {
         }
     }
     return !image.isNull();
-}
-
-// A plain window of one colour, placed by KWin.
-std::unique_ptr<QWidget> colouredWindow(const QString& title, QColor colour, QSize size,
-                                        QWidget* owner = nullptr) {
-    std::unique_ptr<QWidget> window =
-        owner ? std::unique_ptr<QWidget>(new QDialog(owner)) : std::make_unique<QWidget>();
-    window->setWindowTitle(title);
-    window->setFixedSize(size);
-    QPalette palette = window->palette();
-    palette.setColor(QPalette::Window, colour);
-    window->setPalette(palette);
-    window->setAutoFillBackground(true);
-    window->show();
-    return window;
 }
 
 // A client started for a test, with the rectangles it prints before "ready" (relative to its
@@ -174,9 +160,10 @@ protected:
 } // namespace
 
 TEST_F(KWinCapture, WindowModeTakesTheFrameNamedByItsCaptionAndClimbsToTheOwner) {
-    const auto owner = colouredWindow(QStringLiteral("Owner"), QColor(0, 0, 255), QSize(420, 300));
-    const auto dialog =
-        colouredWindow(QStringLiteral("Dia:log"), QColor(0, 255, 0), QSize(200, 120), owner.get());
+    const auto owner =
+        test::colouredWindow(QStringLiteral("Owner"), QColor(0, 0, 255), QSize(420, 300));
+    const auto dialog = test::colouredWindow(QStringLiteral("Dia:log"), QColor(0, 255, 0),
+                                             QSize(200, 120), owner.get());
     const KWinWindow ownerWindow = windowTitled(QStringLiteral("Owner"));
     const KWinWindow dialogWindow = windowTitled(QStringLiteral("Dia:log"));
 
@@ -248,7 +235,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ControlCase{"qt", 0, 1, "Gammatemp1.bmp", "Grouptemp1.bmp"}));
 
 TEST_F(KWinCapture, FullScreenIsThePrimaryOutputWithThePointerAtItsHotspot) {
-    const auto window = colouredWindow(QStringLiteral("Red"), QColor(255, 0, 0), QSize(300, 200));
+    const auto window =
+        test::colouredWindow(QStringLiteral("Red"), QColor(255, 0, 0), QSize(300, 200));
     const KWinWindow red = windowTitled(QStringLiteral("Red"));
     const QPoint at = red.frame.topLeft() + QPoint(40, 40);
 
@@ -321,7 +309,7 @@ TEST_F(KWinCapture, WebModeReadsTheAddressInTheEntryUnderThePointer) {
 }
 
 TEST_F(KWinCapture, AWindowThatWentBeforeItsPixelsIsSaidToBeGone) {
-    auto window = colouredWindow(QStringLiteral("Going"), QColor(9, 9, 9), QSize(200, 100));
+    auto window = test::colouredWindow(QStringLiteral("Going"), QColor(9, 9, 9), QSize(200, 100));
     const QRect frame = windowTitled(QStringLiteral("Going")).frame;
     test::kwin::movePointer(frame.center());
     desktop.pointerPosition(); // the request's snapshot, taken while the window stands

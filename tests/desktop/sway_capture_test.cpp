@@ -8,6 +8,7 @@
 #include "platform/KeyCodes.h"
 #include "platform/SwayDesktop.h"
 #include "platform/SwayHotkey.h"
+#include "support/ColouredWindow.h"
 #include "support/RecordingCapture.h"
 #include "support/RecordingPrompts.h"
 
@@ -38,17 +39,6 @@ bool swaymsg(const QString& command) {
     process.start(QStringLiteral("swaymsg"), {command});
     return process.waitForFinished(5000) && process.exitStatus() == QProcess::NormalExit &&
            process.exitCode() == 0;
-}
-
-std::unique_ptr<QWidget> colouredWindow(const QString& title, QColor colour) {
-    auto window = std::make_unique<QWidget>();
-    window->setWindowTitle(title);
-    QPalette palette = window->palette();
-    palette.setColor(QPalette::Window, colour);
-    window->setPalette(palette);
-    window->setAutoFillBackground(true);
-    window->show();
-    return window;
 }
 
 class SwayCapture : public ::testing::Test {
@@ -100,7 +90,7 @@ protected:
 } // namespace
 
 TEST_F(SwayCapture, FullScreenAndWindowAreWhatTheScreenShows) {
-    const auto red = colouredWindow(QStringLiteral("Red"), QColor(255, 0, 0));
+    const auto red = test::colouredWindow(QStringLiteral("Red"), QColor(255, 0, 0));
     const QRect frame = focusWindow(QStringLiteral("Red"));
     QElapsedTimer timer;
     timer.start();
