@@ -156,15 +156,24 @@ void Dispatcher::runRequest() {
     if ((mode == CaptureMode::Control || mode == CaptureMode::Container) && accessibility_) {
         cropToAccessible(picture, title, underPointer, pointer, mode);
     }
-    clipboard_.setImage(picture);
-    host_.holdPicture(picture);
-
-    // A folder that refuses the file, or a title with every number taken, leaves the
-    // capture on the clipboard only; the routine logs why and the report tells the user.
-    const CaptureFileResult result = writeCaptureFile(folder, title, picture);
+    // The file first: what the clipboard and the main window do with the picture can wait
+    // until it is complete. A folder that refuses the file, or a title with every number
+    // taken, leaves the capture on the clipboard only; the routine logs why and the report
+    // tells the user.
+    CaptureFileResult result;
+    try {
+        result = writeCaptureFile(folder, title, picture);
+    } catch (...) {
+        // Even a write that could not be attempted leaves the picture to paste.
+        clipboard_.setImage(picture);
+        host_.holdPicture(picture);
+        throw;
+    }
     if (result.written()) {
         lastFile_ = result.path;
     }
+    clipboard_.setImage(picture);
+    host_.holdPicture(picture);
     report(CaptureOutcome::of(result));
 }
 

@@ -6,6 +6,7 @@
 #include <QList>
 #include <algorithm>
 #include <cstdint>
+#include <mutex>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <xcb/shm.h>
@@ -13,7 +14,45 @@
 
 namespace morvane {
 
+// One shared-memory segment attached to the server. Lent: a picture's pixels live in it,
+// so no grab may use it. A segment the server has let go of (its RootPixels gone) while
+// lent leaves this process when the picture does.
+struct ShmSegment {
+    std::uint32_t id = 0; // the server's name for it
+    void* address = nullptr;
+    std::size_t size = 0;
+    std::mutex lock; // pictures may be released on any thread
+    bool lent = false;
+    bool detached = false;
+};
+
 namespace {
+
+// More segments than this (pictures held all at once) and grabs go through the replies:
+// each lent segment is a screen's worth of memory.
+constexpr std::size_t kMaxSegments = 4;
+
+struct Loan {
+    std::shared_ptr<ShmSegment> segment;
+};
+
+void endLoan(void* info) {
+    auto* loan = static_cast<Loan*>(info);
+    {
+        const std::lock_guard<std::mutex> hold(loan->segment->lock);
+        loan->segment->lent = false;
+        if (loan->segment->detached) {
+            shmdt(loan->segment->address);
+            loan->segment->address = nullptr;
+        }
+    }
+    delete loan;
+}
+
+bool isLent(ShmSegment& segment) {
+    const std::lock_guard<std::mutex> hold(segment.lock);
+    return segment.lent;
+}
 
 // How the root's pixels come in ZPixmap images: the pixmap format of the root's depth and
 // the masks of its visual. Bits per pixel 0 (which no converter reads) when the root's
@@ -63,7 +102,10 @@ RootPixels::RootPixels(xcb_connection_t* connection, const xcb_screen_t& screen,
 }
 
 RootPixels::~RootPixels() {
-    releaseShm();
+    for (const auto& segment : segments_) {
+        detach(*segment);
+    }
+    xcb_flush(connection_);
 }
 
 bool RootPixels::copy(const QRect& area, QImage& into, QPoint at) {
@@ -78,60 +120,115 @@ bool RootPixels::copy(const QRect& area, QImage& into, QPoint at) {
     return copyPlain(area, into, at);
 }
 
-void RootPixels::releaseShm() {
-    if (shmAddress_) {
-        xcb_shm_detach(connection_, shmSegment_);
-        xcb_flush(connection_);
-        shmdt(shmAddress_);
+QImage RootPixels::lend(const QRect& area) {
+    lastCopyShared_ = false;
+    if (!shmAvailable_ || !pixels_.isStraightCopy() || area.isEmpty()) {
+        return {};
     }
-    shmAddress_ = nullptr;
-    shmSize_ = 0;
+    const std::size_t rowBytes = pixels_.bytesPerRow(area.width());
+    const std::size_t needed = rowBytes * static_cast<std::size_t>(area.height());
+    const std::shared_ptr<ShmSegment> segment = freeSegment(needed);
+    // A small picture does not hold a screen-sized segment: it is copied out instead.
+    if (!segment || segment->size / 4 > needed || !fetchShm(area, *segment)) {
+        return {};
+    }
+    {
+        const std::lock_guard<std::mutex> hold(segment->lock);
+        segment->lent = true;
+    }
+    lastCopyShared_ = true;
+    return QImage(static_cast<uchar*>(segment->address), area.width(), area.height(),
+                  static_cast<qsizetype>(rowBytes), QImage::Format_RGB32, endLoan,
+                  new Loan{segment});
 }
 
-bool RootPixels::copyShm(const QRect& area, QImage& into, QPoint at) {
+void RootPixels::detach(ShmSegment& segment) {
+    xcb_shm_detach(connection_, segment.id);
+    const std::lock_guard<std::mutex> hold(segment.lock);
+    segment.detached = true;
+    if (!segment.lent) {
+        shmdt(segment.address);
+        segment.address = nullptr;
+    }
+}
+
+std::shared_ptr<ShmSegment> RootPixels::freeSegment(std::size_t bytes) {
+    std::shared_ptr<ShmSegment> smallest; // the free one that fits best, or else to grow
+    std::shared_ptr<ShmSegment> tooSmall;
+    for (const auto& segment : segments_) {
+        if (isLent(*segment)) {
+            continue;
+        }
+        if (segment->size >= bytes) {
+            if (!smallest || segment->size < smallest->size) {
+                smallest = segment;
+            }
+        } else {
+            tooSmall = segment;
+        }
+    }
+    if (smallest) {
+        return smallest;
+    }
+    if (tooSmall) {
+        // It grows to the area asked for: let go of it, and a larger one takes its place.
+        detach(*tooSmall);
+        std::erase(segments_, tooSmall);
+    }
+    if (segments_.size() >= kMaxSegments) {
+        return nullptr;
+    }
+    const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    if (id < 0) {
+        return nullptr;
+    }
+    void* address = shmat(id, nullptr, 0);
+    // shmat reports failure as the address (void*)-1.
+    if (reinterpret_cast<std::intptr_t>(address) == -1) {
+        shmctl(id, IPC_RMID, nullptr);
+        return nullptr;
+    }
+    const std::uint32_t xid = xcb_generate_id(connection_);
+    const XcbOwned<xcb_generic_error_t> error(xcb_request_check(
+        connection_, xcb_shm_attach_checked(connection_, xid, static_cast<std::uint32_t>(id), 0)));
+    // Marked for removal at once: the system frees it when the last user detaches, even if
+    // this process dies.
+    shmctl(id, IPC_RMID, nullptr);
+    if (error) {
+        // The server cannot reach this machine's memory (a remote display): stop trying.
+        shmdt(address);
+        shmAvailable_ = false;
+        return nullptr;
+    }
+    auto segment = std::make_shared<ShmSegment>();
+    segment->id = xid;
+    segment->address = address;
+    segment->size = bytes;
+    segments_.push_back(segment);
+    return segment;
+}
+
+bool RootPixels::fetchShm(const QRect& area, const ShmSegment& segment) {
     const std::size_t needed =
         pixels_.bytesPerRow(area.width()) * static_cast<std::size_t>(area.height());
-    if (needed > shmSize_) {
-        // One segment serves every grab; it grows to the largest asked for.
-        releaseShm();
-        const int id = shmget(IPC_PRIVATE, needed, IPC_CREAT | 0600);
-        if (id < 0) {
-            return false;
-        }
-        void* address = shmat(id, nullptr, 0);
-        // shmat reports failure as the address (void*)-1.
-        if (reinterpret_cast<std::intptr_t>(address) == -1) {
-            shmctl(id, IPC_RMID, nullptr);
-            return false;
-        }
-        const std::uint32_t segment = xcb_generate_id(connection_);
-        const XcbOwned<xcb_generic_error_t> error(xcb_request_check(
-            connection_,
-            xcb_shm_attach_checked(connection_, segment, static_cast<std::uint32_t>(id), 0)));
-        // Marked for removal at once: the system frees it when the last user detaches, even
-        // if this process dies.
-        shmctl(id, IPC_RMID, nullptr);
-        if (error) {
-            // The server cannot reach this machine's memory (a remote display): stop trying.
-            shmdt(address);
-            shmAvailable_ = false;
-            return false;
-        }
-        shmSegment_ = segment;
-        shmAddress_ = address;
-        shmSize_ = needed;
-    }
     const auto reply =
         xcbReply(connection_, xcb_shm_get_image_reply,
                  xcb_shm_get_image(connection_, root_, static_cast<std::int16_t>(area.x()),
                                    static_cast<std::int16_t>(area.y()),
                                    static_cast<std::uint16_t>(area.width()),
                                    static_cast<std::uint16_t>(area.height()), ~0u,
-                                   XCB_IMAGE_FORMAT_Z_PIXMAP, shmSegment_, 0));
-    if (!reply || reply->size < needed) {
+                                   XCB_IMAGE_FORMAT_Z_PIXMAP, segment.id, 0));
+    return reply && reply->size >= needed;
+}
+
+bool RootPixels::copyShm(const QRect& area, QImage& into, QPoint at) {
+    const std::size_t needed =
+        pixels_.bytesPerRow(area.width()) * static_cast<std::size_t>(area.height());
+    const std::shared_ptr<ShmSegment> segment = freeSegment(needed);
+    if (!segment || !fetchShm(area, *segment)) {
         return false;
     }
-    pixels_.convert(static_cast<const std::uint8_t*>(shmAddress_), area.width(), area.height(),
+    pixels_.convert(static_cast<const std::uint8_t*>(segment->address), area.width(), area.height(),
                     into, at);
     return true;
 }

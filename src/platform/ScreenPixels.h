@@ -32,6 +32,8 @@ public:
 
     // Whether the layout is one this converter reads.
     bool isValid() const { return bytesPerPixel_ != 0; }
+    // Whether the server's rows are already QImage::Format_RGB32 rows: convert only copies.
+    bool isStraightCopy() const { return straightCopy_; }
     // Bytes of one row of the given width as the server sends it, padding included.
     std::size_t bytesPerRow(int width) const;
     // Converts rows packed as the server sends them into the image, from the point on.

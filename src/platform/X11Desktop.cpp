@@ -129,13 +129,21 @@ QImage X11Desktop::grabScreen(const QRect& rect) {
     if (!connection_ || rect.isEmpty() || !rootPixels_->readable()) {
         return {};
     }
+    const QRect inside = rect.intersected(QRect(QPoint(0, 0), screenSize()));
+    if (inside == rect) {
+        // Straight from the segment the server wrote, where the rows need no converting.
+        QImage lent = rootPixels_->lend(rect);
+        if (!lent.isNull()) {
+            lastGrabShared_ = true;
+            return lent;
+        }
+    }
     QImage image = pooledImage(rect.size(), QImage::Format_RGB32);
     if (image.isNull()) {
         return {};
     }
     // GetImage of a rectangle that leaves the root is an error: only the part on the screen
     // is read, and whatever lies outside stays black.
-    const QRect inside = rect.intersected(QRect(QPoint(0, 0), screenSize()));
     if (inside != rect) {
         image.fill(0xff000000);
     }

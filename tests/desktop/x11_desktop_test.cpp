@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <malloc.h>
+#include <vector>
 
 using namespace morvane;
 
@@ -154,6 +155,32 @@ TEST(X11DesktopGrab, ExactColoursAndBlackBeyondTheScreen) {
     windows.create({.rect = QRect(0, 0, 100, 100), .colour = 0xffffffff, .overrideRedirect = true});
     EXPECT_EQ(desktop.grabScreen(QRect(0, 0, 100, 100)).pixel(99, 99), 0xffffffffu);
     EXPECT_EQ(desktop.grabScreen(QRect(1870, 1030, 100, 100)).pixel(99, 99) & 0xffffff, 0u);
+}
+
+TEST(X11DesktopGrab, HeldPicturesKeepTheirPixelsThroughLaterGrabs) {
+    // A full-screen picture lives in the memory the server wrote it into: grabs that come
+    // while it is held, more of them than there are segments to lend, use other memory,
+    // and it outlives the desktop it came from.
+    test::TestWindows windows;
+    std::vector<QImage> held;
+    {
+        X11Desktop desktop;
+        for (std::uint32_t i = 0; i < 6; ++i) {
+            const QRgb colour = 0xff000000 | (0x102030 * (i + 1));
+            windows.create(
+                {.rect = QRect(0, 0, 1920, 1080), .colour = colour, .overrideRedirect = true});
+            windows.sync();
+            held.push_back(desktop.grabScreen(QRect(0, 0, 1920, 1080)));
+            EXPECT_TRUE(desktop.lastGrabSharedMemory() || i >= 4) << i;
+            // A small grab in between takes no segment from the full screens.
+            EXPECT_EQ(desktop.grabScreen(QRect(10, 10, 4, 4)).pixel(1, 1), colour);
+        }
+    }
+    for (std::uint32_t i = 0; i < held.size(); ++i) {
+        ASSERT_EQ(held[i].size(), QSize(1920, 1080));
+        EXPECT_EQ(held[i].pixel(960, 540), 0xff000000 | (0x102030 * (i + 1))) << i;
+        EXPECT_EQ(held[i].pixel(1919, 1079), 0xff000000 | (0x102030 * (i + 1))) << i;
+    }
 }
 
 TEST(X11DesktopGrab, PointerImageHasItsHotspotInside) {

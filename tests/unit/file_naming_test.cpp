@@ -179,6 +179,22 @@ TEST(Bmp, HeadersRowsAndPaddingReadByHand) {
     pieces.open(QIODevice::WriteOnly);
     ASSERT_TRUE(writeBmp24(pieces, tall));
     EXPECT_TRUE(pieces.data() == test::referenceBmp24(tall));
+
+    // Rows taken four pixels at a time and the pixels left over, with alpha bytes that are
+    // not 0xff (as screen pixels come): every width from 1 to 9.
+    for (int width = 1; width <= 9; ++width) {
+        QImage odd = test::patternPicture(width, 3);
+        for (int y = 0; y < odd.height(); ++y) {
+            auto* line = reinterpret_cast<quint32*>(odd.scanLine(y));
+            for (int x = 0; x < width; ++x) {
+                line[x] = (line[x] & 0xffffff) | static_cast<quint32>(x * 40 + y) << 24;
+            }
+        }
+        QBuffer narrow;
+        narrow.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(writeBmp24(narrow, odd));
+        EXPECT_TRUE(narrow.data() == test::referenceBmp24(odd)) << "width " << width;
+    }
 }
 
 TEST(CaptureFile, NeverReplacesAndTakesTheNextNumberWhenANameIsTakenMeanwhile) {
