@@ -1,9 +1,10 @@
 // Capture figures on the current X display, one "name: value" line each:
 //   - full-screen DoCapture, start to BMP complete and clipboard set (median, min, max of N);
 //   - naming in a folder that already holds 10,000 captures of the same title;
-//   - resident memory and open descriptors after 10 captures and after 1,000.
+//   - resident memory and open descriptors after 10 captures and after 1,000 (or CAPTURES);
+//   - with CAPTURES given, the naming is left out.
 //
-//   capture_bench [RUNS]
+//   capture_bench [RUNS] [CAPTURES]
 #include "BenchStats.h"
 #include "capture/Dispatcher.h"
 #include "capture/FileNaming.h"
@@ -51,6 +52,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     configureApplication(); // the program's own names, style, font and translations
     const int runs = argc > 1 ? std::atoi(argv[1]) : 50;
+    const int captures = argc > 2 ? std::atoi(argv[2]) : 1000;
     QTemporaryDir dir;
     X11Desktop desktop;
     Host host;
@@ -89,12 +91,16 @@ int main(int argc, char* argv[]) {
                 *std::min_element(times.begin(), times.end()),
                 *std::max_element(times.begin(), times.end()));
 
-    for (int i = 10 + runs; i < 1000; ++i) {
+    for (int i = 10 + runs; i < captures; ++i) {
         captureOnce();
     }
-    std::printf("rss_kib_after_10_and_1000_captures: %ld %ld\n", rss10, bench::residentKiB());
-    std::printf("open_fds_after_10_and_1000_captures: %lld %lld\n", static_cast<long long>(fds10),
-                static_cast<long long>(openDescriptors()));
+    std::printf("rss_kib_after_10_and_%d_captures: %ld %ld\n", captures, rss10,
+                bench::residentKiB());
+    std::printf("open_fds_after_10_and_%d_captures: %lld %lld\n", captures,
+                static_cast<long long>(fds10), static_cast<long long>(openDescriptors()));
+    if (argc > 2) {
+        return 0;
+    }
     {
         QTemporaryDir crowded;
         for (int n = 1; n <= 10000; ++n) {

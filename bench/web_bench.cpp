@@ -43,15 +43,21 @@ struct SilentPrompts final : Prompts {
     QString input(const QString&, const QString&, const QString&) override { return {}; }
 };
 
-long peakKiB() {
+// A figure of /proc/self/status in KiB: VmHWM (the peak) or VmRSS (now).
+long statusKiB(const char* field) {
     QFile status(QStringLiteral("/proc/self/status"));
     status.open(QIODevice::ReadOnly);
+    const auto length = static_cast<qsizetype>(qstrlen(field));
     for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:")) {
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
+        if (line.startsWith(field)) {
+            return line.mid(length).trimmed().split(' ').value(0).toLong();
         }
     }
     return -1;
+}
+
+long peakKiB() {
+    return statusKiB("VmHWM:");
 }
 
 using morvane::test::browserWindow;
@@ -151,6 +157,7 @@ int main(int argc, char* argv[]) {
     std::unique_ptr<WebBrowser> browser(create(&context));
 
     const QString keep = qEnvironmentVariable("WEB_BENCH_KEEP");
+    const long idleBefore = statusKiB("VmRSS:");
     for (int i = 2; i < argc; ++i) {
         const QByteArray name = argv[i];
         const bool docs = name == "docs";
@@ -193,6 +200,7 @@ int main(int argc, char* argv[]) {
                     reader.size().height());
         std::printf("web_capture_%s_peak_growth_mib: %.0f\n", label.constData(),
                     static_cast<double>(peakKiB() - before) / 1024.0);
+        const long open = statusKiB("VmRSS:");
         if (!keep.isEmpty()) {
             QFile::copy(dir.filePath(files.value(0)),
                         QStringLiteral("%1/morvane%2.bmp").arg(keep, QString::fromLatin1(name)));
@@ -201,6 +209,11 @@ int main(int argc, char* argv[]) {
             QFile::remove(dir.filePath(f));
         }
         (void)QTest::qWaitFor([] { return browserWindow() == nullptr; }, 5000);
+        QTest::qWait(2000); // closed, and idle
+        std::printf("web_rss_mib_idle_before_open_after_close_%s: %.0f %.0f %.0f\n",
+                    label.constData(), static_cast<double>(idleBefore) / 1024.0,
+                    static_cast<double>(open) / 1024.0,
+                    static_cast<double>(statusKiB("VmRSS:")) / 1024.0);
     }
     browser.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
