@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <set>
@@ -124,6 +125,27 @@ inline std::vector<double> toFile(const QString& program, const QStringList& arg
         QThread::msleep(100); // the program idle again
     }
     return times;
+}
+
+// The program's processor time and context switches over `idle` quiet seconds, as one figure
+// of the session.
+inline void printIdle(const char* session, qint64 pid, int idle) {
+    const Usage start = usageOf(pid);
+    QThread::sleep(static_cast<unsigned long>(idle));
+    const Quiet quiet = between(start, usageOf(pid));
+    std::printf("%s_idle_cpu_ms_context_switches_over_%ds: %.0f %ld (%d threads ended)\n", session,
+                idle, quiet.cpuMs, quiet.switches, quiet.threadsEnded);
+}
+
+// The hotkey's figures of the session: press to file, median and fastest, and the program's
+// processor time per press between `before` and `after`.
+inline void printPresses(const char* session, const std::vector<double>& times, const Usage& before,
+                         const Usage& after) {
+    std::printf("%s_hotkey_press_to_file_ms_median: %.2f\n", session, median(times));
+    std::printf("%s_hotkey_press_to_file_ms_min: %.2f\n", session,
+                *std::min_element(times.begin(), times.end()));
+    std::printf("%s_hotkey_program_cpu_ms_per_press: %.2f\n", session,
+                (after.cpuMs - before.cpuMs) / static_cast<double>(times.size()));
 }
 
 // The capture engine's host: a folder, a mode, the pointer drawn in full-screen captures.

@@ -38,11 +38,7 @@ int hotkey(const QString& program, int presses, int idle) {
     QThread::sleep(2); // the settings daemon has taken the new binding
 
     const qint64 pid = morvane.process.processId();
-    const bench::Usage quietStart = bench::usageOf(pid);
-    QThread::sleep(static_cast<unsigned long>(idle));
-    const bench::Quiet quiet = bench::between(quietStart, bench::usageOf(pid));
-    std::printf("gnome_idle_cpu_ms_context_switches_over_%ds: %.0f %ld (%d threads ended)\n", idle,
-                quiet.cpuMs, quiet.switches, quiet.threadsEnded);
+    bench::printIdle("gnome", pid, idle);
 
     const QByteArray folder = QFile::encodeName(morvane.shots);
     std::set<std::string> known;
@@ -65,11 +61,7 @@ int hotkey(const QString& program, int presses, int idle) {
         QProcess::execute(keyTool(), {QStringLiteral("keys"), QStringLiteral("ctrl+d")});
         alone.push_back(bench::msSince(clock));
     }
-    std::printf("gnome_hotkey_press_to_file_ms_median: %.2f\n", bench::median(times));
-    std::printf("gnome_hotkey_press_to_file_ms_min: %.2f\n",
-                *std::min_element(times.begin(), times.end()));
-    std::printf("gnome_hotkey_program_cpu_ms_per_press: %.2f\n",
-                (after.cpuMs - before.cpuMs) / static_cast<double>(presses));
+    bench::printPresses("gnome", times, before, after);
     std::printf("gnome_key_tool_alone_ms_median: %.2f\n", bench::median(alone));
     std::printf("gnome_morvane_capture_to_file_ms_median_min: %.2f %.2f\n", bench::median(direct),
                 *std::min_element(direct.begin(), direct.end()));

@@ -68,23 +68,19 @@ int hotkey(const QString& program, int presses, int idle) {
     }
     QThread::sleep(1); // the start's last work done
 
-    const bench::Usage quietStart = bench::usageOf(morvane.process.processId());
-    QThread::sleep(static_cast<unsigned long>(idle));
-    const bench::Quiet quiet =
-        bench::between(quietStart, bench::usageOf(morvane.process.processId()));
-    std::printf("kwin_idle_cpu_ms_context_switches_over_%ds: %.0f %ld (%d threads ended)\n", idle,
-                quiet.cpuMs, quiet.switches, quiet.threadsEnded);
+    const qint64 pid = morvane.process.processId();
+    bench::printIdle("kwin", pid, idle);
 
     const QByteArray folder = QFile::encodeName(morvane.shots);
     std::set<std::string> known;
-    const bench::Usage before = bench::usageOf(morvane.process.processId());
+    const bench::Usage before = bench::usageOf(pid);
     const std::vector<double> times =
         bench::toFile(inputTool(), {QStringLiteral("keys"), QStringLiteral("ctrl+s")}, presses,
                       folder, expected, known);
     if (times.empty()) {
         return 1;
     }
-    const bench::Usage after = bench::usageOf(morvane.process.processId());
+    const bench::Usage after = bench::usageOf(pid);
     std::vector<double> alone;
     for (int i = 0; i < presses; ++i) {
         QElapsedTimer clock;
@@ -92,11 +88,7 @@ int hotkey(const QString& program, int presses, int idle) {
         input({QStringLiteral("keys"), QStringLiteral("shift")});
         alone.push_back(bench::msSince(clock));
     }
-    std::printf("kwin_hotkey_press_to_file_ms_median: %.2f\n", bench::median(times));
-    std::printf("kwin_hotkey_press_to_file_ms_min: %.2f\n",
-                *std::min_element(times.begin(), times.end()));
-    std::printf("kwin_hotkey_program_cpu_ms_per_press: %.2f\n",
-                (after.cpuMs - before.cpuMs) / static_cast<double>(presses));
+    bench::printPresses("kwin", times, before, after);
     std::printf("kwin_input_keys_alone_ms_median: %.2f\n", bench::median(alone));
     return 0;
 }

@@ -56,20 +56,16 @@ int hotkey(const QString& program, int presses, int idle) {
     }
     QThread::sleep(1); // the start's last work done
 
-    const bench::Usage quietStart = bench::usageOf(morvane.process.processId());
-    QThread::sleep(static_cast<unsigned long>(idle));
-    const bench::Quiet quiet =
-        bench::between(quietStart, bench::usageOf(morvane.process.processId()));
-    std::printf("sway_idle_cpu_ms_context_switches_over_%ds: %.0f %ld (%d threads ended)\n", idle,
-                quiet.cpuMs, quiet.switches, quiet.threadsEnded);
+    const qint64 pid = morvane.process.processId();
+    bench::printIdle("sway", pid, idle);
 
     const QByteArray folder = QFile::encodeName(morvane.shots);
     std::set<std::string> known;
     const QString wtype = QStringLiteral("wtype");
-    const bench::Usage before = bench::usageOf(morvane.process.processId());
+    const bench::Usage before = bench::usageOf(pid);
     const std::vector<double> times = bench::toFile(
         wtype, {"-M", "ctrl", "-s", "30", "s", "-m", "ctrl"}, presses, folder, expected, known);
-    const bench::Usage after = bench::usageOf(morvane.process.processId());
+    const bench::Usage after = bench::usageOf(pid);
     const std::vector<double> direct =
         times.empty() ? times
                       : bench::toFile(program, {"--capture"}, presses, folder, expected, known);
@@ -83,11 +79,7 @@ int hotkey(const QString& program, int presses, int idle) {
         QProcess::execute(wtype, {"-M", "ctrl", "-s", "30", "d", "-m", "ctrl"}); // bound to nothing
         alone.push_back(bench::msSince(clock));
     }
-    std::printf("sway_hotkey_press_to_file_ms_median: %.2f\n", bench::median(times));
-    std::printf("sway_hotkey_press_to_file_ms_min: %.2f\n",
-                *std::min_element(times.begin(), times.end()));
-    std::printf("sway_hotkey_program_cpu_ms_per_press: %.2f\n",
-                (after.cpuMs - before.cpuMs) / static_cast<double>(presses));
+    bench::printPresses("sway", times, before, after);
     std::printf("sway_wtype_alone_ms_median: %.2f\n", bench::median(alone));
     std::printf("sway_morvane_capture_to_file_ms_median_min: %.2f %.2f\n", bench::median(direct),
                 *std::min_element(direct.begin(), direct.end()));

@@ -6,6 +6,7 @@
 #include "platform/PortalDesktop.h"
 #include "platform/PortalScreenShot.h"
 #include "support/ColouredWindow.h"
+#include "support/ProgramInSession.h"
 #include "support/RecordingCapture.h"
 #include "support/RecordingPrompts.h"
 
@@ -115,32 +116,14 @@ TEST_F(GnomeCapture, ARefusedScreenshotIsTold) {
 TEST(GnomeProgram, TheHotkeyCapturesThroughTheSettingsDaemonAndIsRemovedAtExit) {
     // The settings go where with-gnome's temporary configuration folder is: dconf keeps GNOME's
     // own settings there too, and the program must read the same ones the settings daemon does.
-    QTemporaryDir home;
-    const QString shots = home.filePath(QStringLiteral("shots"));
-    QDir().mkpath(shots);
     const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
     ASSERT_FALSE(config.isEmpty()) << "run inside with-gnome";
-    QDir().mkpath(config + QStringLiteral("/Morvane"));
-    QFile settings(config + QStringLiteral("/Morvane/Morvane.conf"));
-    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-    settings.write("[config]\nsavepath=" + shots.toUtf8() + "\n");
-    settings.close();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("morvane.info=true"));
-    QProcess program;
-    program.setProcessEnvironment(env);
-    program.setProcessChannelMode(QProcess::MergedChannels);
-    program.start(QStringLiteral(MORVANE_PROGRAM), {});
-    QByteArray log;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            log += program.readAll();
-            return log.contains("bound in GNOME's settings");
-        },
-        15000))
-        << log.constData();
+    test::ProgramInSession program;
+    ASSERT_TRUE(
+        program.start(QStringLiteral(MORVANE_PROGRAM), "bound in GNOME's settings", 15000, config))
+        << program.log.constData();
     EXPECT_TRUE(gsettingsList().contains(QStringLiteral("/morvane/")));
-    const auto files = [&] { return QDir(shots).entryList(QDir::Files).size(); };
+    const auto files = [&] { return program.files(); };
     // The settings daemon takes a new binding a little after it is written (about 0.6 s):
     // pressed until it does.
     for (int press = 0; press < 10 && files() == 0; ++press) {
@@ -149,7 +132,7 @@ TEST(GnomeProgram, TheHotkeyCapturesThroughTheSettingsDaemonAndIsRemovedAtExit) 
             break;
         }
     }
-    ASSERT_EQ(files(), 1) << (log + program.readAll()).constData();
+    ASSERT_EQ(files(), 1) << (program.log + program.process.readAll()).constData();
     // The picture went onto the X server's clipboard, which GNOME hands on to Wayland
     // applications as soon as it has seen the new owner.
     const auto pastedPng = [] {
@@ -162,8 +145,8 @@ TEST(GnomeProgram, TheHotkeyCapturesThroughTheSettingsDaemonAndIsRemovedAtExit) 
     };
     EXPECT_TRUE(QTest::qWaitFor(pastedPng, 5000));
 
-    program.terminate();
-    ASSERT_TRUE(program.waitForFinished(10000));
+    program.process.terminate();
+    ASSERT_TRUE(program.process.waitForFinished(10000));
     EXPECT_FALSE(gsettingsList().contains(QStringLiteral("/morvane/")))
         << qPrintable(gsettingsList());
     pressKeys("ctrl+s");

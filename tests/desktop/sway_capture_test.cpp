@@ -9,6 +9,7 @@
 #include "platform/SwayDesktop.h"
 #include "platform/SwayHotkey.h"
 #include "support/ColouredWindow.h"
+#include "support/ProgramInSession.h"
 #include "support/RecordingCapture.h"
 #include "support/RecordingPrompts.h"
 
@@ -204,38 +205,18 @@ TEST(SwayHotkeyBinding, BoundReplacedReleasedAndTheConfigurationsOwnRefused) {
 // The whole way a user takes on sway: the real program binds its hotkey at start, sway runs
 // `morvane --capture` on the key, and the running program writes the capture.
 TEST(SwayProgram, TheHotkeyCapturesThroughItsBindingAndIsUnboundAtExit) {
-    QTemporaryDir home;
-    const QString shots = home.filePath(QStringLiteral("shots"));
-    QDir().mkpath(shots);
-    QDir().mkpath(home.filePath(QStringLiteral("config/Morvane")));
-    QFile settings(home.filePath(QStringLiteral("config/Morvane/Morvane.conf")));
-    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-    settings.write("[config]\nsavepath=" + shots.toUtf8() + "\n");
-    settings.close();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
-    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("morvane.info=true"));
-    QProcess program;
-    program.setProcessEnvironment(env);
-    program.setProcessChannelMode(QProcess::MergedChannels);
-    program.start(QStringLiteral(MORVANE_PROGRAM), {});
-    QByteArray log;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            log += program.readAll();
-            return log.contains("bound in sway");
-        },
-        10000))
-        << log.constData();
-    const auto files = [&] { return QDir(shots).entryList(QDir::Files).size(); };
+    test::ProgramInSession program;
+    ASSERT_TRUE(program.start(QStringLiteral(MORVANE_PROGRAM), "bound in sway", 10000))
+        << program.log.constData();
+    const auto files = [&] { return program.files(); };
     const auto pressCtrlS = [] {
         QProcess::execute(QStringLiteral("wtype"), {"-M", "ctrl", "-s", "30", "s", "-m", "ctrl"});
     };
     pressCtrlS();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return files() == 1; }, 5000)) << log.constData();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return files() == 1; }, 5000)) << program.log.constData();
 
-    program.terminate();
-    ASSERT_TRUE(program.waitForFinished(10000));
+    program.process.terminate();
+    ASSERT_TRUE(program.process.waitForFinished(10000));
     pressCtrlS();
     QTest::qWait(500);
     EXPECT_EQ(files(), 1) << "the binding outlived the program";
