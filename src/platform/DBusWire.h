@@ -4,6 +4,7 @@
 // look-up's budget, and readers that check each reply's signature before reading it (the
 // replies come from other programs).
 #include "AtspiBus.h"
+#include "DBusMessage.h"
 
 #include <QList>
 #include <QRect>
@@ -14,15 +15,6 @@
 #include <vector>
 
 namespace morvane {
-
-struct MessageUnref {
-    void operator()(DBusMessage* message) const {
-        if (message) {
-            dbus_message_unref(message);
-        }
-    }
-};
-using Message = std::unique_ptr<DBusMessage, MessageUnref>;
 
 // A method call to the element; null when its bus name or path is not valid.
 Message methodCall(const AtspiRef& to, const char* interface, const char* member);

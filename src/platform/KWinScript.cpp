@@ -1,5 +1,6 @@
 #include "KWinScript.h"
 
+#include "DBusMessage.h"
 #include "common/Log.h"
 
 #include <QCoreApplication>
@@ -9,7 +10,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
-#include <dbus/dbus.h>
 
 namespace morvane {
 
@@ -20,22 +20,11 @@ const char kAnswerInterface[] = "org.morvane.KWin";
 constexpr qsizetype kMaxText = 4096;
 constexpr qsizetype kMaxWindows = 512;
 
-struct Unref {
-    void operator()(DBusMessage* message) const { dbus_message_unref(message); }
-};
-using Owned = std::unique_ptr<DBusMessage, Unref>;
-
-int msLeft(std::chrono::steady_clock::time_point until) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        until - std::chrono::steady_clock::now());
-    return std::max(0, int(left.count()));
-}
-
 // A call to KWin with string arguments, waited for until the deadline; null on any error.
-Owned callKWin(DBusConnection* connection, const char* path, const char* interface,
-               const char* member, const QList<QByteArray>& arguments,
-               std::chrono::steady_clock::time_point until, QString* error) {
-    Owned call(dbus_message_new_method_call(kKWin, path, interface, member));
+Message callKWin(DBusConnection* connection, const char* path, const char* interface,
+                 const char* member, const QList<QByteArray>& arguments,
+                 std::chrono::steady_clock::time_point until, QString* error) {
+    Message call(dbus_message_new_method_call(kKWin, path, interface, member));
     if (!call) {
         return {};
     }
@@ -45,8 +34,8 @@ Owned callKWin(DBusConnection* connection, const char* path, const char* interfa
     }
     DBusError failure;
     dbus_error_init(&failure);
-    Owned reply(dbus_connection_send_with_reply_and_block(connection, call.get(),
-                                                          std::max(1, msLeft(until)), &failure));
+    Message reply(dbus_connection_send_with_reply_and_block(connection, call.get(),
+                                                            std::max(1, msLeft(until)), &failure));
     if (dbus_error_is_set(&failure)) {
         if (error) {
             *error = QString::fromUtf8(failure.message);
@@ -154,7 +143,7 @@ QString KWinScript::writeScript(int run) {
 std::optional<KWinSnapshot> KWinScript::awaitAnswer(int run,
                                                     std::chrono::steady_clock::time_point until) {
     while (dbus_connection_get_is_connected(connection_)) {
-        while (Owned message{dbus_connection_pop_message(connection_)}) {
+        while (Message message{dbus_connection_pop_message(connection_)}) {
             if (!dbus_message_is_method_call(message.get(), kAnswerInterface, "answer")) {
                 continue; // the bus's own signals, or a stray call
             }
@@ -165,7 +154,7 @@ std::optional<KWinSnapshot> KWinScript::awaitAnswer(int run,
                                                     DBUS_TYPE_INVALID);
             dbus_error_free(&error);
             if (!dbus_message_get_no_reply(message.get())) {
-                Owned reply(dbus_message_new_method_return(message.get()));
+                Message reply(dbus_message_new_method_return(message.get()));
                 if (reply) {
                     dbus_connection_send(connection_, reply.get(), nullptr);
                 }
@@ -201,8 +190,8 @@ std::optional<KWinSnapshot> KWinScript::snapshot(std::chrono::milliseconds deadl
     // A script left loaded by a question that ran out of time would refuse the new load.
     callKWin(connection_, "/Scripting", "org.kde.kwin.Scripting", "unloadScript", {plugin}, until,
              nullptr);
-    const Owned loaded = callKWin(connection_, "/Scripting", "org.kde.kwin.Scripting", "loadScript",
-                                  {path.toUtf8(), plugin}, until, &error);
+    const Message loaded = callKWin(connection_, "/Scripting", "org.kde.kwin.Scripting",
+                                    "loadScript", {path.toUtf8(), plugin}, until, &error);
     dbus_int32_t id = -1;
     if (!loaded ||
         !dbus_message_get_args(loaded.get(), nullptr, DBUS_TYPE_INT32, &id, DBUS_TYPE_INVALID) ||
@@ -216,8 +205,8 @@ std::optional<KWinSnapshot> KWinScript::snapshot(std::chrono::milliseconds deadl
                                    "run", {}, until, &error));
     std::optional<KWinSnapshot> answer = ran ? awaitAnswer(run, until) : std::nullopt;
     // Unloaded without waiting: the next question unloads it again if this was lost.
-    if (Owned unload{dbus_message_new_method_call(kKWin, "/Scripting", "org.kde.kwin.Scripting",
-                                                  "unloadScript")}) {
+    if (Message unload{dbus_message_new_method_call(kKWin, "/Scripting", "org.kde.kwin.Scripting",
+                                                    "unloadScript")}) {
         const char* name = plugin.constData();
         dbus_message_append_args(unload.get(), DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
         dbus_message_set_no_reply(unload.get(), TRUE);

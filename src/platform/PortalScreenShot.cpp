@@ -1,12 +1,12 @@
 #include "PortalScreenShot.h"
 
+#include "DBusMessage.h"
 #include "common/Log.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QImageReader>
 #include <QUrl>
-#include <dbus/dbus.h>
 #include <optional>
 
 namespace morvane {
@@ -16,17 +16,6 @@ namespace {
 const char kPortal[] = "org.freedesktop.portal.Desktop";
 const char kPortalPath[] = "/org/freedesktop/portal/desktop";
 const char kRequest[] = "org.freedesktop.portal.Request";
-
-struct Unref {
-    void operator()(DBusMessage* message) const { dbus_message_unref(message); }
-};
-using Owned = std::unique_ptr<DBusMessage, Unref>;
-
-int msLeft(std::chrono::steady_clock::time_point until) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        until - std::chrono::steady_clock::now());
-    return std::max(0, int(left.count()));
-}
 
 void appendOption(DBusMessageIter* dict, const char* key, int type, const void* value) {
     const char signature[2] = {char(type), '\0'};
@@ -141,7 +130,7 @@ std::unique_ptr<PortalScreenShot> PortalScreenShot::open(QString* whyNot) {
 std::optional<PortalAnswer>
 PortalScreenShot::awaitAnswer(const QByteArray& path, std::chrono::steady_clock::time_point until) {
     while (dbus_connection_get_is_connected(connection_)) {
-        while (Owned message{dbus_connection_pop_message(connection_)}) {
+        while (Message message{dbus_connection_pop_message(connection_)}) {
             if (dbus_message_is_signal(message.get(), kRequest, "Response") &&
                 path == dbus_message_get_path(message.get())) {
                 return readResponse(message.get());
@@ -165,8 +154,8 @@ std::optional<PortalAnswer> PortalScreenShot::request(std::chrono::steady_clock:
     QByteArray rule = matchRule(expected);
     dbus_bus_add_match(connection_, rule.constData(), nullptr);
 
-    Owned call(dbus_message_new_method_call(kPortal, kPortalPath,
-                                            "org.freedesktop.portal.Screenshot", "Screenshot"));
+    Message call(dbus_message_new_method_call(kPortal, kPortalPath,
+                                              "org.freedesktop.portal.Screenshot", "Screenshot"));
     DBusMessageIter args;
     DBusMessageIter options;
     dbus_message_iter_init_append(call.get(), &args);
@@ -182,8 +171,8 @@ std::optional<PortalAnswer> PortalScreenShot::request(std::chrono::steady_clock:
 
     DBusError error;
     dbus_error_init(&error);
-    Owned reply(dbus_connection_send_with_reply_and_block(connection_, call.get(),
-                                                          std::max(1, msLeft(until)), &error));
+    Message reply(dbus_connection_send_with_reply_and_block(connection_, call.get(),
+                                                            std::max(1, msLeft(until)), &error));
     const char* handle = nullptr;
     if (reply && !dbus_message_get_args(reply.get(), &error, DBUS_TYPE_OBJECT_PATH, &handle,
                                         DBUS_TYPE_INVALID)) {
@@ -202,7 +191,8 @@ std::optional<PortalAnswer> PortalScreenShot::request(std::chrono::steady_clock:
         }
         answer = awaitAnswer(path, until);
         if (!answer) {
-            Owned close(dbus_message_new_method_call(kPortal, path.constData(), kRequest, "Close"));
+            Message close(
+                dbus_message_new_method_call(kPortal, path.constData(), kRequest, "Close"));
             dbus_message_set_no_reply(close.get(), TRUE);
             dbus_connection_send(connection_, close.get(), nullptr);
             dbus_connection_flush(connection_);
