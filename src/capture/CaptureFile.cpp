@@ -4,8 +4,12 @@
 #include "capture/FileNaming.h"
 #include "common/Log.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QTimer>
 #include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace morvane {
 
@@ -13,6 +17,29 @@ namespace {
 
 // Each lost race marks one more name taken; this many in a row means something is wrong.
 constexpr int kMaxAttempts = 1000;
+
+// How long after a capture its pages are let go of: by then the kernel has written them out.
+constexpr int kReleaseMs = 1000;
+
+// The file's pages go to the disk now rather than when the kernel gets round to them, and
+// once they are there the kernel is told the program will not read them again. A capture is
+// written once and read, if ever, by another program: keeping its pages cached crowds out
+// memory, and on a machine whose free memory is cold, taking fresh pages for the next file
+// costs several times the write itself (10 ms against 2 for 6 MB). Pages still being
+// written are left alone by the kernel; either way the file is unchanged.
+void writeBehind(QFile& file) {
+    ::sync_file_range(file.handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    if (QCoreApplication::instance() == nullptr) {
+        return;
+    }
+    QTimer::singleShot(kReleaseMs, [path = QFile::encodeName(file.fileName())] {
+        const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) {
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+            ::close(fd);
+        }
+    });
+}
 
 } // namespace
 
@@ -52,7 +79,9 @@ CaptureFileResult writeCaptureFile(const QString& folder, const QString& cleaned
         // disk) leaves Qt without one; the system's error number still says why.
         const int code = errno;
         QString error;
-        if (!written) {
+        if (written) {
+            writeBehind(file);
+        } else {
             error = file.error() == QFileDevice::NoError && code != 0 ? qt_error_string(code)
                                                                       : file.errorString();
         }

@@ -5,14 +5,20 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace morvane;
 
@@ -237,6 +243,38 @@ TEST(CaptureFile, NeverReplacesAndTakesTheNextNumberWhenANameIsTakenMeanwhile) {
     result = writeCaptureFile(dir.filePath(QStringLiteral("missing")), QString(), image);
     EXPECT_EQ(result.outcome, CaptureFileResult::Outcome::FolderRefused);
     EXPECT_FALSE(result.error.isEmpty());
+}
+
+// Pages of the file the page cache still holds.
+std::size_t cachedPages(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const auto size = static_cast<std::size_t>(QFileInfo(path).size());
+    void* map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    ::close(fd);
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    std::vector<unsigned char> resident((size + page - 1) / page);
+    ::mincore(map, size, resident.data());
+    ::munmap(map, size);
+    return static_cast<std::size_t>(std::count_if(resident.begin(), resident.end(),
+                                                  [](unsigned char r) { return (r & 1) != 0; }));
+}
+
+TEST(CaptureFile, PagesAreLetGoOnceWrittenOutAndTheFileStaysWhole) {
+    QTemporaryDir dir;
+    const QImage image = test::patternPicture(1024, 768);
+    const CaptureFileResult result = writeCaptureFile(dir.path(), QString(), image);
+    ASSERT_TRUE(result.written());
+    ASSERT_GT(cachedPages(result.path), 0U);
+    {
+        QFile file(result.path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        ::fdatasync(file.handle()); // out on the disk before the release, however loaded
+    }
+    QEventLoop loop;
+    QTimer::singleShot(1300, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_EQ(cachedPages(result.path), 0U);
+    EXPECT_EQ(contents(result.path), test::referenceBmp24(image));
 }
 
 // A folder already holding many captures of one title: the name the capture takes.
