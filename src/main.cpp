@@ -5,6 +5,8 @@
 #include "platform/DisplayCheck.h"
 #include "platform/ShutdownSignals.h"
 #include "shell/Application.h"
+#include "shell/BrowserProcess.h"
+#include "shell/BrowserWindowProcess.h"
 #include "shell/InstanceLock.h"
 #include "shell/SettingsStore.h"
 #include "shell/Shell.h"
@@ -14,6 +16,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 namespace {
@@ -150,7 +153,22 @@ std::optional<int> chooseDesktop(morvane::SessionKind& kind) {
 
 } // namespace
 
+// The program started again for its browser window (BrowserProcess): no instance check, no
+// settings, no hotkey; the window's own process on the same desktop.
+int browserWindowProcess(int argc, char* argv[]) {
+    morvane::SessionKind session = morvane::SessionKind::X11;
+    if (const std::optional<int> status = chooseDesktop(session)) {
+        return *status;
+    }
+    QApplication app(argc, argv);
+    morvane::configureApplication();
+    return morvane::runBrowserWindowProcess(session);
+}
+
 int main(int argc, char* argv[]) {
+    if (argc == 2 && std::strcmp(argv[1], morvane::kBrowserWindowArgument) == 0) {
+        return browserWindowProcess(argc, argv);
+    }
     // First, before the application starts its threads: from here on SIGTERM, SIGINT and
     // SIGHUP end the program through its shutdown, which puts the desktop's accessibility back.
     morvane::ShutdownSignals::install();
@@ -170,6 +188,7 @@ int main(int argc, char* argv[]) {
     morvane::InstanceLock instanceLock;
     morvane::Shell shell(settings, prompts, instanceLock);
     shell.setSessionKind(session);
+    shell.setBrowserProgram(QCoreApplication::applicationFilePath());
     morvane::ShutdownSignals shutdownSignals;
     QObject::connect(
         &shutdownSignals, &morvane::ShutdownSignals::requested, &shell, [&shell](int signal) {

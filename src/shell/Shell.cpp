@@ -1,5 +1,6 @@
 #include "Shell.h"
 
+#include "BrowserProcess.h"
 #include "FrmMain.h"
 #include "HotkeyText.h"
 #include "OutcomeText.h"
@@ -300,7 +301,11 @@ void Shell::openInBrowser(const QString& address) {
         context.report = [this](const CaptureOutcome& outcome) { report(outcome); };
         // On Wayland no client may read the screen, nor knows where its own view lies.
         context.pixelsFromView = isWaylandSession(sessionKind_);
-        browser_ = loadWebBrowser(context);
+        if (browserProgram_.isEmpty()) {
+            browser_ = loadWebBrowser(context);
+        } else {
+            browser_ = std::make_unique<BrowserProcess>(context, browserProgram_);
+        }
         if (!browser_) {
             return;
         }

@@ -63,6 +63,9 @@ public:
     // The desktop the program works with, as chosen at start-up; X11 unless set before
     // startUp().
     void setSessionKind(SessionKind kind) { sessionKind_ = kind; }
+    // The browser window runs in a process of its own, this program file started again;
+    // without one (tests) it is loaded into this process.
+    void setBrowserProgram(const QString& program) { browserProgram_ = program; }
     SessionKind sessionKind() const { return sessionKind_; }
 
     // The crop windows' file dialogs; Qt's own unless a test answers them.
@@ -106,6 +109,7 @@ private:
     std::function<void()> endProgram_;
     std::unique_ptr<Frm_Main> main_;
     SessionKind sessionKind_ = SessionKind::X11;
+    QString browserProgram_;
     std::unique_ptr<Desktop> desktop_;
     std::unique_ptr<ClipboardSink> clipboard_;
     std::unique_ptr<AtspiLookup> accessibility_;

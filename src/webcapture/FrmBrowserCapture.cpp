@@ -96,6 +96,9 @@ void frmBrowser::cancelCapture() {
 
 void frmBrowser::StartPageCapture() {
     capturing_ = true;
+    if (context_.captureRunning) {
+        context_.captureRunning(true);
+    }
     progressShown_ = -1;
     progressShownAt_.invalidate();
     lastFile_.clear();
@@ -143,6 +146,9 @@ void frmBrowser::StartPageCapture() {
     }
     running_ = nullptr;
     capturing_ = false;
+    if (context_.captureRunning) {
+        context_.captureRunning(false);
+    }
     brwWebBrowser->setAttribute(Qt::WA_TransparentForMouseEvents, false);
     escape_->setEnabled(false);
     brwWebBrowser->setFocusPolicy(focusPolicy);

@@ -24,6 +24,8 @@ struct WebCaptureContext {
     // the window tree and asks the desktop nothing of its own windows (desktop is not used).
     bool pixelsFromView = false;
     OutcomeReport report; // how each page capture ended, for the shell to show
+    // Told when a page capture starts (true) and when it has stopped, before its outcome.
+    std::function<void(bool running)> captureRunning;
 };
 
 // The browser window, as the rest of the program drives it: open an address, close.

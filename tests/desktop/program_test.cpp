@@ -3,6 +3,7 @@
 #include "support/DesktopTools.h"
 #include "support/PageServer.h"
 #include "support/Pictures.h"
+#include "support/ProgramWeb.h"
 #include "support/TestWindows.h"
 
 #include <QFile>
@@ -183,26 +184,74 @@ TEST(WebCaptureProgram, MainWindowClosedLikeATitleBarWithTheBrowserOpenEndsThePr
     ProgramRun program(homes.config(), homes.runtime());
     const auto window = program.waitForMainWindow();
     ASSERT_TRUE(window);
-    // 网页抓图 (Opt_Web at (32, 112) in the window), then the hotkey over a window whose
-    // title is the address: the browser window opens, and the main window is disabled.
-    clickAt(windowGeometry(*window).topLeft() + QPoint(32 + 10, 112 + 12));
-    TestWindows windows;
-    windows.create({.rect = QRect(0, 0, 600, 40),
-                    .title = server.url().toString().toUtf8(),
-                    .overrideRedirect = true});
-    windows.warpPointer(QPoint(10, 10));
-    runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+s")});
+    requestPage(*window, server.url().toString());
     // The page is served from this process's event loop.
-    std::optional<QString> browser;
+    const auto browser = pageWindow(program.pid());
+    ASSERT_TRUE(browser) << "no browser window showed the page";
+    clickAt(windowGeometry(browser->first).center());
+    QTest::qWait(200);
+    TestWindows().closeLikeTitleBar(window->toUInt());
+    EXPECT_EQ(program.waitForExit(), 0) << "the close was ignored";
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/proc/%1").arg(browser->second)))
+        << "the browser window's process outlived the program";
+}
+
+// The window's process captures the page and ends with the window; the program shows the
+// outcome, keeps the page on its clipboard and takes requests again.
+TEST(WebCaptureProgram, PageCapturedInTheWindowsProcessStaysOnTheClipboardAfterIt) {
+    QByteArray html = "<!DOCTYPE html><html><head><title>Page</title><style>body{margin:0}"
+                      "div{height:500px}</style></head><body>";
+    for (const char* colour : {"#ff0000", "#00ff00", "#0000ff", "#ffff00", "#00ffff"}) {
+        html += QByteArray("<div style=\"background:") + colour + "\"></div>";
+    }
+    PageServer server(html + "</body></html>");
+    Homes homes;
+    const QString shots = homes.root.filePath(QStringLiteral("shots"));
+    QDir().mkpath(shots);
+    QDir().mkpath(QFileInfo(homes.settingsFile()).path());
+    {
+        QFile file(homes.settingsFile());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[config]\nsavepath=" + shots.toUtf8() + "\n");
+    }
+    ProgramRun program(homes.config(), homes.runtime());
+    const auto window = program.waitForMainWindow();
+    ASSERT_TRUE(window);
+    requestPage(*window, server.url().toString());
+    const auto browser = pageWindow(program.pid());
+    ASSERT_TRUE(browser) << "no browser window showed the page";
+    QTest::qWait(500);
+    // 滚动抓图, the toolbar's seventh button.
+    clickAt(insideOrigin(browser->first) + kCaptureButton);
+    std::optional<QString> done;
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
-            browser = waitForWindow(program.pid(), QStringLiteral("^Page$"), 0);
-            return browser.has_value();
+            done = waitForWindow(browser->second, QStringLiteral("^Morvane$"), 0);
+            return done.has_value();
         },
         30000))
-        << "no browser window showed the page";
-    clickAt(windowGeometry(*browser).center());
-    QTest::qWait(200);
-    windows.closeLikeTitleBar(window->toUInt());
-    EXPECT_EQ(program.waitForExit(), 0) << "the close was ignored";
+        << "no message after the capture";
+    runTool(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"),
+                                        *done, QStringLiteral("key"), QStringLiteral("Return")});
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(browser->second)); }, 10000))
+        << "the window's process did not end with its window";
+
+    const QImage file(shots + QStringLiteral("/temp1.bmp"));
+    ASSERT_EQ(file.height(), 2500);
+    const QRgb colours[] = {0xff0000, 0x00ff00, 0x0000ff, 0xffff00, 0x00ffff};
+    for (int band = 0; band < 5; ++band) {
+        EXPECT_EQ(file.pixel(10, band * 500 + 250) & 0xffffff, colours[band]) << "band " << band;
+    }
+    QProcess paste;
+    paste.start(QStringLiteral("xclip"),
+                {QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-t"),
+                 QStringLiteral("image/png"), QStringLiteral("-o")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return paste.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(QImage::fromData(paste.readAllStandardOutput()).convertToFormat(QImage::Format_RGB32),
+              file.convertToFormat(QImage::Format_RGB32));
+    // The main window takes requests again: a full-screen capture by the hotkey.
+    clickAt(windowGeometry(*window).topLeft() + QPoint(kFullScreenX, kFullScreenY));
+    runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+s")});
+    EXPECT_TRUE(waitUntil([&] { return QDir(shots).entryList(QDir::Files).size() == 2; }, 5000));
 }
