@@ -1,7 +1,8 @@
 // The real program's memory around a page capture, its browser window in a process of its
 // own: the program idle before any page, the program and the window's process with the page
 // open, the program after the window closed (its clipboard holding the page), and after
-// another program took the clipboard; with the time from the click on 滚动抓图 to the message.
+// another program took the clipboard; with the time from the hotkey to the page shown and from
+// the click on 滚动抓图 to the message.
 // Run on a private X desktop (scripts/lib/bench-web).
 #include "support/PageServer.h"
 #include "support/ProgramWeb.h"
@@ -60,8 +61,11 @@ int main(int argc, char* argv[]) {
     }
     QTest::qWait(2000);
     const double before = rssMiB(program.pid());
+    QElapsedTimer opening;
+    opening.start();
     requestPage(*window, server.url().toString());
     const auto browser = pageWindow(program.pid());
+    const double openingMs = static_cast<double>(opening.nsecsElapsed()) / 1e6;
     if (!browser) {
         std::fprintf(stderr, "web_program_bench: no browser window\n");
         return 1;
@@ -96,6 +100,9 @@ int main(int argc, char* argv[]) {
     take.waitForFinished(5000);
     QTest::qWait(1000);
     const double taken = rssMiB(program.pid());
+    std::printf("web_program_press_to_page_shown_ms: %.0f (the window's process started, the "
+                "page loaded and drawn)\n",
+                openingMs);
     std::printf("web_program_1280x%d_click_to_message_ms: %.0f\n", rows, captureMs);
     std::printf("web_program_rss_mib_idle_before: %.0f\n", before);
     std::printf("web_program_rss_mib_page_open: %.0f (program) + %.0f (window's process)\n", open,

@@ -17,6 +17,7 @@ namespace {
 
 // Longer than any message but a picture's pixels: an address, a folder and an outcome.
 constexpr qsizetype kMaxLine = 1 << 20;
+constexpr std::size_t kReadSize = 1 << 20;
 
 } // namespace
 
@@ -153,8 +154,11 @@ bool BrowserLink::write(const char* data, qsizetype size) {
 }
 
 void BrowserLink::readAvailable() {
-    char buffer[1 << 16];
-    const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+    // Large reads: a page's picture is hundreds of MB.
+    if (buffer_.empty()) {
+        buffer_.resize(kReadSize);
+    }
+    const ssize_t n = ::recv(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT);
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
         return;
     }
@@ -165,7 +169,7 @@ void BrowserLink::readAvailable() {
     }
     // A message's handler may end the link.
     const QPointer<BrowserLink> self(this);
-    for (const LinkMessage& message : reader_.feed(buffer, n)) {
+    for (const LinkMessage& message : reader_.feed(buffer_.data(), n)) {
         emit received(message);
         if (!self) {
             return;

@@ -78,6 +78,7 @@ private:
     int fd_;
     std::unique_ptr<QSocketNotifier> notifier_;
     LinkReader reader_;
+    std::vector<char> buffer_;
 };
 
 } // namespace morvane
