@@ -18,15 +18,17 @@ namespace {
 // Each lost race marks one more name taken; this many in a row means something is wrong.
 constexpr int kMaxAttempts = 1000;
 
-// How long after a capture its pages are let go of: by then the kernel has written them out.
-constexpr int kReleaseMs = 1000;
+// How long after a capture its pages are let go of: by then the kernel has written out a
+// screen's file even to a slow disk, and captures in quick succession still find the pages of
+// the ones before free again.
+constexpr int kReleaseMs = 250;
 
 // The file's pages go to the disk now rather than when the kernel gets round to them, and
 // once they are there the kernel is told the program will not read them again. A capture is
 // written once and read, if ever, by another program: keeping its pages cached crowds out
 // memory, and on a machine whose free memory is cold, taking fresh pages for the next file
-// costs several times the write itself (10 ms against 2 for 6 MB). Pages still being
-// written are left alone by the kernel; either way the file is unchanged.
+// costs several times the write itself (10 ms against 2 for 6 MB). Pages not yet written
+// out are left alone by the kernel (they stay cached); either way the file is unchanged.
 void writeBehind(QFile& file) {
     ::sync_file_range(file.handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
     if (QCoreApplication::instance() == nullptr) {

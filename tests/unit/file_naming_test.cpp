@@ -271,7 +271,7 @@ TEST(CaptureFile, PagesAreLetGoOnceWrittenOutAndTheFileStaysWhole) {
         ::fdatasync(file.handle()); // out on the disk before the release, however loaded
     }
     QEventLoop loop;
-    QTimer::singleShot(1300, &loop, &QEventLoop::quit);
+    QTimer::singleShot(500, &loop, &QEventLoop::quit);
     loop.exec();
     EXPECT_EQ(cachedPages(result.path), 0U);
     EXPECT_EQ(contents(result.path), test::referenceBmp24(image));
