@@ -115,7 +115,7 @@ std::optional<CaptureOutcome> outcomeOf(const QJsonObject& message) {
 
 BrowserLink::BrowserLink(int fd)
     : fd_(fd), notifier_(std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read)) {
-    connect(notifier_.get(), &QSocketNotifier::activated, this, &BrowserLink::readAvailable);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { readAvailable(); });
 }
 
 BrowserLink::~BrowserLink() {
@@ -153,32 +153,40 @@ bool BrowserLink::write(const char* data, qsizetype size) {
     return true;
 }
 
-void BrowserLink::readAvailable() {
+void BrowserLink::drain() {
+    const QPointer<BrowserLink> self(this);
+    while (self && notifier_->isEnabled() && readAvailable()) {
+    }
+}
+
+bool BrowserLink::readAvailable() {
     // Large reads: a page's picture is hundreds of MB.
     if (buffer_.empty()) {
         buffer_.resize(kReadSize);
     }
     const ssize_t n = ::recv(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT);
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-        return;
+        return errno == EINTR;
     }
     if (n <= 0) {
         notifier_->setEnabled(false);
         emit ended();
-        return;
+        return false;
     }
     // A message's handler may end the link.
     const QPointer<BrowserLink> self(this);
     for (const LinkMessage& message : reader_.feed(buffer_.data(), n)) {
         emit received(message);
         if (!self) {
-            return;
+            return false;
         }
     }
     if (reader_.broken()) {
         notifier_->setEnabled(false);
         emit ended();
+        return false;
     }
+    return true;
 }
 
 } // namespace morvane

@@ -64,6 +64,9 @@ public:
     // False once the other side is gone.
     bool send(const QJsonObject& json);
     bool sendPicture(const QImage& picture);
+    // Reads, at once, everything the other side sent that is still waiting: once that side has
+    // ended, what it said last is heard before its end is judged.
+    void drain();
 
 signals:
     void received(const LinkMessage& message);
@@ -73,7 +76,8 @@ signals:
 private:
     bool write(const QByteArray& bytes);
     bool write(const char* data, qsizetype size);
-    void readAvailable();
+    // One read; false once nothing more is waiting, or the link has ended.
+    bool readAvailable();
 
     int fd_;
     std::unique_ptr<QSocketNotifier> notifier_;

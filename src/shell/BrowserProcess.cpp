@@ -146,14 +146,24 @@ void BrowserProcess::windowClosed() {
         QProcess* leaving = process_.release();
         leaving->disconnect(this);
         leaving->setParent(this);
-        connect(leaving, &QProcess::finished, leaving, &QObject::deleteLater);
+        if (leaving->state() == QProcess::NotRunning) {
+            leaving->deleteLater();
+        } else {
+            connect(leaving, &QProcess::finished, leaving, &QObject::deleteLater);
+        }
     }
     setMainEnabled(true);
 }
 
 void BrowserProcess::ended() {
+    // Its last words may still wait in the link: a picture, an outcome, the capture's state.
+    if (link_) {
+        link_->drain();
+    }
+    const bool told = process_ && process_->exitStatus() == QProcess::NormalExit &&
+                      process_->exitCode() == kBrowserToldStatus;
     const bool surprise =
-        !closing_ && process_ &&
+        !closing_ && !told && process_ &&
         (process_->exitStatus() == QProcess::CrashExit || process_->exitCode() != 0 || capturing_);
     if (surprise) {
         qCWarning(lcMorvane) << "browser window's process ended unexpectedly:"

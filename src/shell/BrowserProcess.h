@@ -58,5 +58,8 @@ private:
 // end of the link is in the environment variable kBrowserLinkVariable.
 inline constexpr const char* kBrowserWindowArgument = "--browser-window";
 inline constexpr const char* kBrowserLinkVariable = "MORVANE_BROWSER_LINK";
+// The window's process ends with this when it could not make the window and has told the
+// user why itself (no browser module, say).
+inline constexpr int kBrowserToldStatus = 3;
 
 } // namespace morvane

@@ -86,9 +86,10 @@ int runBrowserWindowProcess(SessionKind session) {
     context.captureRunning = [&link](bool running) {
         link.send({{QStringLiteral("capturing"), running}});
     };
+    // Without the module the user has been told why, through the prompts.
     std::unique_ptr<WebBrowser> browser = loadWebBrowser(context);
     if (!browser) {
-        return 1;
+        return kBrowserToldStatus;
     }
     QObject::connect(&link, &BrowserLink::received, &link, [&](const LinkMessage& message) {
         const QJsonObject& json = message.json;
