@@ -8,7 +8,6 @@
 #include "support/ProgramWeb.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -45,13 +44,7 @@ int main(int argc, char* argv[]) {
     }
     PageServer server(html + "</body></html>");
     Homes homes;
-    const QString shots = homes.root.filePath(QStringLiteral("shots"));
-    QDir().mkpath(shots);
-    QDir().mkpath(QFileInfo(homes.settingsFile()).path());
-    QFile settings(homes.settingsFile());
-    settings.open(QIODevice::WriteOnly);
-    settings.write("[config]\nsavepath=" + shots.toUtf8() + "\n");
-    settings.close();
+    homes.withSaveFolder();
 
     ProgramRun program(homes.config(), homes.runtime());
     const auto window = program.waitForMainWindow();

@@ -38,14 +38,7 @@ Asked askToCapture(const Homes& homes) {
 
 TEST(CaptureCommand, CapturesAsAPressDoesAndOnlyWhileTheProgramRuns) {
     Homes homes;
-    const QString shots = homes.root.filePath(QStringLiteral("shots"));
-    QDir().mkpath(shots);
-    QDir().mkpath(QFileInfo(homes.settingsFile()).path());
-    {
-        QFile file(homes.settingsFile());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("[config]\nsavepath=" + shots.toUtf8() + "\n");
-    }
+    const QString shots = homes.withSaveFolder();
     const auto files = [&] { return QDir(shots).entryList(QDir::Files).size(); };
 
     // Nothing runs: the command says so and does not start the program.

@@ -105,14 +105,7 @@ TEST(Program, GarbageSettingsFileStartsWithDefaultsAndIsLeftAlone) {
 
 TEST(Program, HotkeyCapturesIntoTheStoredFolderWhileHidden) {
     Homes homes;
-    const QString shots = homes.root.filePath(QStringLiteral("shots"));
-    QDir().mkpath(shots);
-    QDir().mkpath(QFileInfo(homes.settingsFile()).path());
-    {
-        QFile file(homes.settingsFile());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("[config]\nsavepath=" + shots.toUtf8() + "\n");
-    }
+    const QString shots = homes.withSaveFolder();
     ProgramRun program(homes.config(), homes.runtime());
     const auto window = program.waitForMainWindow();
     ASSERT_TRUE(window);
@@ -206,14 +199,7 @@ TEST(WebCaptureProgram, PageCapturedInTheWindowsProcessStaysOnTheClipboardAfterI
     }
     PageServer server(html + "</body></html>");
     Homes homes;
-    const QString shots = homes.root.filePath(QStringLiteral("shots"));
-    QDir().mkpath(shots);
-    QDir().mkpath(QFileInfo(homes.settingsFile()).path());
-    {
-        QFile file(homes.settingsFile());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("[config]\nsavepath=" + shots.toUtf8() + "\n");
-    }
+    const QString shots = homes.withSaveFolder();
     ProgramRun program(homes.config(), homes.runtime());
     const auto window = program.waitForMainWindow();
     ASSERT_TRUE(window);

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -123,6 +124,16 @@ Homes::Homes() {
     QDir().mkpath(runtime());
     QFile::setPermissions(runtime(),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+QString Homes::withSaveFolder() const {
+    const QString shots = root.filePath(QStringLiteral("shots"));
+    QDir().mkpath(shots);
+    QDir().mkpath(QFileInfo(settingsFile()).path());
+    QFile file(settingsFile());
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[config]\nsavepath=" + shots.toUtf8() + "\n");
+    return shots;
 }
 
 ProgramRun::ProgramRun(const QString& configHome, const QString& runtimeDir) {

@@ -69,6 +69,8 @@ struct Homes {
     QString config() const { return root.filePath(QStringLiteral("config")); }
     QString runtime() const { return root.filePath(QStringLiteral("runtime")); }
     QString settingsFile() const { return config() + QStringLiteral("/Morvane/Morvane.conf"); }
+    // Makes the folder "shots" beside them and stores it as the program's save folder.
+    QString withSaveFolder() const;
     Homes();
 };
 
