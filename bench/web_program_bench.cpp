@@ -69,22 +69,14 @@ int main(int argc, char* argv[]) {
     QElapsedTimer clock;
     clock.start();
     clickAt(insideOrigin(browser->first) + kCaptureButton);
-    std::optional<QString> done;
-    (void)QTest::qWaitFor(
-        [&] {
-            done = waitForWindow(browser->second, QStringLiteral("^Morvane$"), 0);
-            return done.has_value();
-        },
-        60000);
+    const std::optional<QString> done = boxOf(browser->second, 60000);
     const double captureMs = static_cast<double>(clock.nsecsElapsed()) / 1e6;
     if (!done) {
         std::fprintf(stderr, "web_program_bench: no message after the capture\n");
         return 1;
     }
-    runTool(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"),
-                                        *done, QStringLiteral("key"), QStringLiteral("Return")});
-    (void)QTest::qWaitFor(
-        [&] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(browser->second)); }, 10000);
+    closeBox(*done);
+    (void)processEnds(browser->second, 10000);
     QTest::qWait(2000);
     const double after = rssMiB(program.pid());
     QProcess take;

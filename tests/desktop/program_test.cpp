@@ -209,18 +209,10 @@ TEST(WebCaptureProgram, PageCapturedInTheWindowsProcessStaysOnTheClipboardAfterI
     QTest::qWait(500);
     // 滚动抓图, the toolbar's seventh button.
     clickAt(insideOrigin(browser->first) + kCaptureButton);
-    std::optional<QString> done;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            done = waitForWindow(browser->second, QStringLiteral("^Morvane$"), 0);
-            return done.has_value();
-        },
-        30000))
-        << "no message after the capture";
-    runTool(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"),
-                                        *done, QStringLiteral("key"), QStringLiteral("Return")});
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(browser->second)); }, 10000))
+    const std::optional<QString> done = boxOf(browser->second, 30000);
+    ASSERT_TRUE(done) << "no message after the capture";
+    closeBox(*done);
+    EXPECT_TRUE(processEnds(browser->second, 10000))
         << "the window's process did not end with its window";
 
     const QImage file(shots + QStringLiteral("/temp1.bmp"));

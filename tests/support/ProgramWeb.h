@@ -69,4 +69,28 @@ inline void requestPage(const QString& mainWindow, const QString& address) {
     windows.destroy(bar);
 }
 
+// The box a process shows titled "Morvane", once it shows, within the time.
+inline std::optional<QString> boxOf(qint64 pid, int timeoutMs) {
+    std::optional<QString> box;
+    (void)QTest::qWaitFor(
+        [&] {
+            box = waitForWindow(pid, QStringLiteral("^Morvane$"), 0);
+            return box.has_value();
+        },
+        timeoutMs);
+    return box;
+}
+
+// Answers a box's OK button from the keyboard.
+inline void closeBox(const QString& box) {
+    runTool(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"),
+                                        box, QStringLiteral("key"), QStringLiteral("Return")});
+}
+
+// Whether the process has gone within the time.
+inline bool processEnds(qint64 pid, int timeoutMs) {
+    return QTest::qWaitFor([pid] { return !QFile::exists(QStringLiteral("/proc/%1").arg(pid)); },
+                           timeoutMs);
+}
+
 } // namespace morvane::test
